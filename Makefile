@@ -1,0 +1,36 @@
+# Entry points for people and CI. Every target installs what is missing first (scripts/setup.sh).
+BUILD_DIR      ?= build
+ASAN_BUILD_DIR ?= build-asan
+BENCH_BUILD_DIR ?= build-bench
+CTEST_FLAGS    ?= --output-on-failure --timeout 300 -j2
+
+.PHONY: all deps build test sanitize bench clean
+
+all: build
+
+deps:
+	@./scripts/setup.sh
+
+build: deps
+	cmake -S . -B $(BUILD_DIR) -G Ninja
+	cmake --build $(BUILD_DIR)
+
+# Builds everything and runs every test.
+test: build
+	ctest --test-dir $(BUILD_DIR) $(CTEST_FLAGS)
+
+# The host-free library and its tests under AddressSanitizer and UndefinedBehaviorSanitizer.
+sanitize: deps
+	cmake -S . -B $(ASAN_BUILD_DIR) -G Ninja -DKELVARA_HOST_FREE_ONLY=ON -DKELVARA_SANITIZE=address,undefined \
+		-DCMAKE_BUILD_TYPE=Debug
+	cmake --build $(ASAN_BUILD_DIR)
+	ctest --test-dir $(ASAN_BUILD_DIR) $(CTEST_FLAGS)
+
+# Every benchmark; each goal prints one "GOAL <name> <value> <op> <target> PASS|MISS" line.
+bench: deps
+	cmake -S . -B $(BENCH_BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DKELVARA_BUILD_BENCHMARKS=ON
+	cmake --build $(BENCH_BUILD_DIR)
+	cmake --build $(BENCH_BUILD_DIR) --target run_benchmarks
+
+clean:
+	rm -rf $(BUILD_DIR) $(ASAN_BUILD_DIR) $(BENCH_BUILD_DIR)

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "core/engine_state.hpp"
+
+#include <cstdint>
+#include <string>
+
+namespace kelvara {
+
+// The three source settings exactly as the host stores them.
+struct RawSourceSettings {
+    std::string url;
+    std::int64_t poll_seconds = 0;
+    bool qr_enabled = false;
+};
+
+enum class BannerInputKind : std::uint32_t {
+    invalid = 0,         // rejected; only validation_message, poll_seconds and qr_enabled mean anything
+    banner = 1,          // follow the banner's latest revisions
+    banner_revision = 2, // a banner page URL naming one revision: the engine is pinned to it
+};
+
+// The operator's settings, validated.
+struct SourceSettings {
+    std::string banner_id;
+    std::uint64_t revision = 0;
+    std::int32_t poll_seconds = 60;
+    bool qr_enabled = false;
+    BannerInputKind input_kind = BannerInputKind::invalid;
+    std::string validation_message;
+
+    friend bool operator==(const SourceSettings&, const SourceSettings&) = default;
+};
+
+inline constexpr const char* kBannerIdMessage = "Banner ID must contain 1 to 128 letters, numbers, underscores, or hyphens";
+inline constexpr const char* kRevisionRangeMessage = "Revision sequence is outside the supported range";
+
+// "Use a banner ID or https://…/banner/{bannerId}", built from the service origin.
+const std::string& usage_message();
+
+// Compiles the banner page URL patterns. The module calls it once at load so that no source pays for it;
+// parsing compiles them on first use otherwise.
+void prepare_banner_input_patterns();
+
+// Turns the stored settings into one validated record. Never throws for bad input: a refused banner input
+// gives kind `invalid` and one of the three messages; poll seconds are clamped to 60..3600 in every case.
+SourceSettings parse_source_settings(const std::string& url, std::int64_t poll_seconds, bool qr_enabled);
+SourceSettings parse_source_settings(const RawSourceSettings& raw);
+
+// The banner's page on the service origin, never with a revision part; empty for an invalid record.
+std::string banner_page_url(const SourceSettings& settings);
+
+// Whether a state loaded from the snapshot belongs to these settings: same banner, same pinning.
+bool matches_snapshot(const EngineState& state, const SourceSettings& settings);
+
+} // namespace kelvara

@@ -1,0 +1,2 @@
+// Must not compile with the host-free library's include path.
+#include <QtCore/QObject>
