@@ -22,7 +22,9 @@ void ApprovalEngine::set_state(EngineState state) {
     state_valid_ = is_valid_state(state_);
 }
 
-void ApprovalEngine::show_approved() { render_->show_approved(state_.approved); }
+void ApprovalEngine::show_approved() {
+    render_->show_approved(state_.approved);
+}
 
 template <typename Guard, typename Change, typename AfterCommit>
 bool ApprovalEngine::transact(Guard guard, Change change, AfterCommit after_commit) {
@@ -161,12 +163,12 @@ bool ApprovalEngine::retry_discovery() {
         return false;
     }
     return transact([](const EngineState& current) { return !current.banner_id.empty() && !current.pinned; },
-                     [](EngineState& next) {
-                         next.consecutive_failures = 0;
-                         next.next_poll_due_ms = 0;
-                         next.etag.reset();
-                     },
-                     [] {});
+                    [](EngineState& next) {
+                        next.consecutive_failures = 0;
+                        next.next_poll_due_ms = 0;
+                        next.etag.reset();
+                    },
+                    [] {});
 }
 
 void ApprovalEngine::stop() noexcept {

@@ -18,8 +18,8 @@ namespace kelvara {
 // runs its after-commit effects. A save that throws leaves the state as it was.
 class ApprovalEngine {
 public:
-    ApprovalEngine(EngineState initial, MetadataPort& metadata, StorePort& store, RenderPort& render,
-                   ClockPort& clock, std::uint64_t poll_seconds);
+    ApprovalEngine(EngineState initial, MetadataPort& metadata, StorePort& store, RenderPort& render, ClockPort& clock,
+                   std::uint64_t poll_seconds);
 
     ApprovalEngine(const ApprovalEngine&) = delete;
     ApprovalEngine& operator=(const ApprovalEngine&) = delete;

@@ -13,7 +13,9 @@ std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) noexcept {
     return a > max - b ? max : a + b;
 }
 
-void raise(std::uint64_t& counter, std::uint64_t value) noexcept { counter = std::max(counter, value); }
+void raise(std::uint64_t& counter, std::uint64_t value) noexcept {
+    counter = std::max(counter, value);
+}
 
 std::uint64_t backoff_ms(std::uint32_t failures) noexcept {
     // failures is 1..16, so the shift cannot overflow before the cap applies.
@@ -82,7 +84,8 @@ void schedule_next_poll(EngineState& state, std::uint64_t now_ms, std::uint64_t 
     if (state.pinned) {
         return;
     }
-    state.next_poll_due_ms = saturating_add(now_ms, std::clamp(poll_interval_ms, kMinPollIntervalMs, kMaxPollIntervalMs));
+    state.next_poll_due_ms =
+        saturating_add(now_ms, std::clamp(poll_interval_ms, kMinPollIntervalMs, kMaxPollIntervalMs));
 }
 
 AdmitResult admit_revision(EngineState& state, RenderRevision offered) {

@@ -21,8 +21,7 @@ public:
     ImageBytes() = default;
     explicit ImageBytes(std::vector<std::uint8_t> bytes)
         : bytes_(bytes.empty() ? nullptr : std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes))) {}
-    ImageBytes(const std::uint8_t* data, std::size_t size)
-        : ImageBytes(std::vector<std::uint8_t>(data, data + size)) {}
+    ImageBytes(const std::uint8_t* data, std::size_t size) : ImageBytes(std::vector<std::uint8_t>(data, data + size)) {}
 
     std::size_t size() const noexcept { return bytes_ ? bytes_->size() : 0; }
     bool empty() const noexcept { return size() == 0; }

@@ -23,8 +23,8 @@ std::optional<PngSize> read_png_header_size(std::span<const std::uint8_t> bytes)
     if (bytes.size() < kPngHeaderBytes || !std::equal(kPngSignature.begin(), kPngSignature.end(), bytes.begin())) {
         return std::nullopt;
     }
-    const bool ihdr_first = read_be32(bytes, 8) == 13 && bytes[12] == 'I' && bytes[13] == 'H' && bytes[14] == 'D' &&
-                            bytes[15] == 'R';
+    const bool ihdr_first =
+        read_be32(bytes, 8) == 13 && bytes[12] == 'I' && bytes[13] == 'H' && bytes[14] == 'D' && bytes[15] == 'R';
     if (!ihdr_first) {
         return std::nullopt;
     }

@@ -46,11 +46,10 @@ std::optional<MetadataHttpRequest> build_discovery_http_request(const DiscoveryR
 }
 
 std::optional<ImageHttpRequest> build_image_http_request(const RenderRevision& revision, std::uint64_t timeout_ms) {
-    const bool acceptable = is_valid_banner_id(revision.banner_id) && revision.render_revision != 0 &&
-                            revision.width <= kMaxImageSide && revision.height <= kMaxImageSide &&
-                            revision.content_type == kPngContentType && timeout_ms >= 1 &&
-                            timeout_ms <= kMaxExchangeTimeoutMs && revision.image_bytes.empty() &&
-                            has_service_image_url(revision);
+    const bool acceptable =
+        is_valid_banner_id(revision.banner_id) && revision.render_revision != 0 && revision.width <= kMaxImageSide &&
+        revision.height <= kMaxImageSide && revision.content_type == kPngContentType && timeout_ms >= 1 &&
+        timeout_ms <= kMaxExchangeTimeoutMs && revision.image_bytes.empty() && has_service_image_url(revision);
     if (!acceptable) {
         return std::nullopt;
     }

@@ -17,9 +17,8 @@ namespace {
 // the rest of the match the same, and bounds what reaches the matcher.
 constexpr std::size_t kRunCut = kMaxBannerIdLength + 1;
 // Nothing longer than this can match either pattern once runs are cut.
-constexpr std::size_t kLongestMatchable =
-    kAlternateServiceOrigin.size() + std::string_view("/banner/").size() + kRunCut +
-    std::string_view("/revision/").size() + kRunCut + 1;
+constexpr std::size_t kLongestMatchable = kAlternateServiceOrigin.size() + std::string_view("/banner/").size() +
+                                          kRunCut + std::string_view("/revision/").size() + kRunCut + 1;
 
 bool is_id_char(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
@@ -87,7 +86,9 @@ const std::string& usage_message() {
     return message;
 }
 
-void prepare_banner_input_patterns() { static_cast<void>(patterns()); }
+void prepare_banner_input_patterns() {
+    static_cast<void>(patterns());
+}
 
 SourceSettings parse_source_settings(const std::string& url, std::int64_t poll_seconds, bool qr_enabled) {
     SourceSettings settings;
@@ -102,9 +103,8 @@ SourceSettings parse_source_settings(const std::string& url, std::int64_t poll_s
 
     const std::string matchable = cut_long_runs(url);
     std::smatch match;
-    if (matchable.size() > kLongestMatchable ||
-        (!std::regex_match(matchable, match, patterns().service) &&
-         !std::regex_match(matchable, match, patterns().alternate))) {
+    if (matchable.size() > kLongestMatchable || (!std::regex_match(matchable, match, patterns().service) &&
+                                                 !std::regex_match(matchable, match, patterns().alternate))) {
         settings.validation_message = usage_message();
         return settings;
     }
@@ -117,7 +117,8 @@ SourceSettings parse_source_settings(const std::string& url, std::int64_t poll_s
     if (!match[2].matched) {
         return settings;
     }
-    const auto revision = parse_revision(std::string_view(&*match[2].first, static_cast<std::size_t>(match[2].length())));
+    const auto revision =
+        parse_revision(std::string_view(&*match[2].first, static_cast<std::size_t>(match[2].length())));
     if (!revision) {
         settings.input_kind = BannerInputKind::invalid;
         settings.validation_message = kRevisionRangeMessage;

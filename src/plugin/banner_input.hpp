@@ -32,7 +32,8 @@ struct SourceSettings {
     friend bool operator==(const SourceSettings&, const SourceSettings&) = default;
 };
 
-inline constexpr const char* kBannerIdMessage = "Banner ID must contain 1 to 128 letters, numbers, underscores, or hyphens";
+inline constexpr const char* kBannerIdMessage =
+    "Banner ID must contain 1 to 128 letters, numbers, underscores, or hyphens";
 inline constexpr const char* kRevisionRangeMessage = "Revision sequence is outside the supported range";
 
 // "Use a banner ID or https://…/banner/{bannerId}", built from the service origin.

@@ -32,8 +32,8 @@ inline RenderRevision make_revision(const std::string& banner_id, std::uint64_t 
     revision.banner_id = banner_id;
     revision.render_revision = number;
     revision.latest_painting_sequence = number * 10;
-    revision.image_url = form == UrlForm::render ? render_image_url(banner_id, number)
-                                                 : banner_revision_image_url(banner_id, number);
+    revision.image_url =
+        form == UrlForm::render ? render_image_url(banner_id, number) : banner_revision_image_url(banner_id, number);
     revision.content_type = "image/png";
     revision.width = 64;
     revision.height = 16;
