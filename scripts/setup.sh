@@ -7,6 +7,7 @@ packages=(
     g++ cmake ninja-build make pkg-config
     libgtest-dev libbenchmark-dev
     clang-14 libclang-rt-14-dev
+    nlohmann-json3-dev
 )
 
 missing=()
