@@ -1,0 +1,39 @@
+#pragma once
+
+#include "core/engine_state.hpp"
+#include "core/ports.hpp"
+
+#include <filesystem>
+#include <optional>
+#include <string_view>
+#include <utility>
+
+namespace kelvara {
+
+// One source's approval state in one file. A save writes the whole state to a temporary file beside the
+// snapshot and moves it over the snapshot, so a reader (or a restart after a crash) sees either the old
+// state or the new one, whole. No lock of its own: the engine saves only under the source's mutex.
+class AtomicSnapshotStore final : public StorePort {
+public:
+    explicit AtomicSnapshotStore(std::filesystem::path path) : path_(std::move(path)) {}
+
+    // Returns once the state is on disk. Throws std::runtime_error ("cannot open temporary approval
+    // snapshot", "cannot write approval snapshot", "cannot atomically replace approval snapshot") or
+    // std::filesystem::filesystem_error ("create_directories"); the previous snapshot then stays.
+    void save(const EngineState& state) override;
+
+    // The stored state, or nothing when there is no acceptable snapshot. Never throws for a missing, short,
+    // corrupt or unknown file, and leaves the file alone.
+    std::optional<EngineState> load() const;
+
+    const std::filesystem::path& path() const noexcept { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// root / "sources" / (uuid + ".approval"). Throws std::invalid_argument when the root is empty or the UUID
+// is not 1 to 128 ASCII letters, digits, '_' and '-' (it becomes a file name).
+std::filesystem::path snapshot_path(const std::filesystem::path& config_root, std::string_view source_uuid);
+
+} // namespace kelvara

@@ -1,0 +1,366 @@
+#include "store/atomic_snapshot_store.hpp"
+#include "store/snapshot_codec.hpp"
+#include "support/revisions.hpp"
+#include "support/temp_dir.hpp"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <signal.h>
+#include <sys/resource.h>
+
+namespace kelvara {
+namespace {
+
+using test::make_revision;
+using test::UrlForm;
+using Bytes = std::vector<std::uint8_t>;
+
+// Writes snapshot fields of any version independently of the store's own encoder.
+struct FileBuilder {
+    Bytes out;
+    FileBuilder& uint(std::uint64_t value, int size) {
+        for (int i = 0; i < size; ++i) {
+            out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+        }
+        return *this;
+    }
+    FileBuilder& text(const std::string& value) {
+        uint(value.size(), 8);
+        out.insert(out.end(), value.begin(), value.end());
+        return *this;
+    }
+    FileBuilder& optional(const std::optional<std::uint64_t>& value) {
+        uint(value.has_value(), 1);
+        return value ? uint(*value, 8) : *this;
+    }
+    FileBuilder& revision(const std::optional<RenderRevision>& r, std::uint32_t version) {
+        uint(r.has_value(), 1);
+        if (!r) {
+            return *this;
+        }
+        text(r->banner_id).uint(r->render_revision, 8);
+        if (version >= 7) {
+            uint(r->latest_painting_sequence, 8);
+        }
+        text(r->image_url).text(r->content_type).uint(r->image_bytes.size(), 8);
+        out.insert(out.end(), r->image_bytes.begin(), r->image_bytes.end());
+        uint(r->width, 4).uint(r->height, 4);
+        return version >= 5 ? uint(r->contains_paid_artwork, 1)
+                                  .uint(r->contains_filter_change, 1)
+                                  .uint(r->contains_moderation, 1)
+                            : *this;
+    }
+};
+
+Bytes file_of_version(const EngineState& s, std::uint32_t version) {
+    FileBuilder b;
+    b.uint(version, 4).text(s.banner_id).uint(s.pinned, 1).optional(s.pinned_revision);
+    b.revision(s.approved, version).revision(s.candidate, version).uint(s.rejected.size(), 8);
+    for (const auto& entry : s.rejected) {
+        b.text(entry.banner_id).uint(entry.render_revision, 8);
+    }
+    b.uint(static_cast<std::uint32_t>(s.website_status), 4).uint(s.candidate_previewed, 1);
+    if (version >= 4) {
+        b.optional(s.notified_revision);
+    }
+    b.uint(s.consecutive_failures, 4).uint(s.next_poll_due_ms, 8).uint(s.etag.has_value(), 1);
+    if (s.etag) {
+        b.text(*s.etag);
+    }
+    if (version >= 6) {
+        b.uint(s.discovery_cursor, 8);
+    }
+    if (version >= 7) {
+        b.optional(s.legacy_baseline);
+    }
+    return b.out;
+}
+
+// Counts what the decoder takes, to tell a limit refusal (stops at the count) from a later rejection.
+struct CountingSource final : SnapshotSource {
+    std::span<const std::uint8_t> bytes;
+    std::size_t consumed = 0;
+    bool read(std::span<std::uint8_t> out) override {
+        if (out.size() > bytes.size() - consumed) {
+            return false;
+        }
+        std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(consumed), out.size(), out.begin());
+        consumed += out.size();
+        return true;
+    }
+    bool may_hold(std::uint64_t count) const override { return count <= bytes.size() - consumed; }
+};
+
+EngineState banner_only(const std::string& id = "abc") {
+    EngineState state;
+    state.banner_id = id;
+    return state;
+}
+
+// Every optional field present, two form-crossing revisions (see the state invariants).
+EngineState full_state(std::size_t image_size = 33) {
+    EngineState s = banner_only("b1");
+    s.approved = test::with_flags(make_revision("b1", 5, UrlForm::revision, image_size), true, false, true);
+    s.candidate = test::with_flags(make_revision("b1", 7, UrlForm::render, image_size), false, true, false);
+    s.rejected = {{"b1", 6}, {"b1", 9}};
+    s.website_status = WebsiteStatus::offline;
+    s.candidate_previewed = true;
+    s.notified_revision = 7;
+    s.consecutive_failures = 3;
+    s.next_poll_due_ms = 12345;
+    s.etag = "\"x1\"";
+    s.discovery_cursor = 9;
+    s.legacy_baseline = 50;
+    return s;
+}
+
+Bytes read_file(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void write_file(const std::filesystem::path& path, const Bytes& bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+TEST(SnapshotStore, WritesTheMinimalStateAsTheKnown55Bytes) {
+    Bytes golden = {7, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 'a', 'b', 'c'};
+    golden.resize(55, 0);
+    const test::TempDir dir;
+    AtomicSnapshotStore store(dir / "s.approval");
+    store.save(banner_only());
+    EXPECT_EQ(read_file(store.path()), golden);
+    EXPECT_EQ(store.load(), banner_only());
+    EXPECT_EQ(file_of_version(banner_only(), 7), golden);
+}
+
+TEST(SnapshotStore, SavedStatesLoadEqual) {
+    auto pinned = banner_only("p");
+    pinned.pinned = true;
+    pinned.pinned_revision = 4;
+    pinned.approved = make_revision("p", 4);
+    // Image sizes cross the reader's 64 KiB buffer in each way: inside it, beyond its end, far larger.
+    const std::vector<EngineState> states = {
+        banner_only(), full_state(), full_state(40000), full_state(70000), full_state(kMaxSnapshotImageBytes), pinned};
+    const test::TempDir dir;
+    AtomicSnapshotStore store(dir / "sources" / "s.approval");
+    for (const auto& state : states) {
+        ASSERT_TRUE(is_valid_state(state));
+        store.save(state);
+        EXPECT_EQ(store.load(), state);
+        EXPECT_EQ(read_file(store.path()), encode_snapshot(state));
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "sources"), {}), 1);
+}
+
+TEST(SnapshotStore, ReadsOlderVersionsWithTheirMigrations) {
+    const auto stored = full_state();
+    auto v6 = stored;
+    v6.approved->latest_painting_sequence = v6.candidate->latest_painting_sequence = 0;
+    v6.legacy_baseline = 5; // the approved image has the "/revision/" form
+    auto v5 = v6;
+    v5.candidate.reset();
+    v5.candidate_previewed = false;
+    v5.notified_revision.reset();
+    v5.rejected.clear();
+    v5.etag.reset();
+    v5.consecutive_failures = 0;
+    v5.next_poll_due_ms = 0;
+    v5.discovery_cursor = 0;
+    auto v4 = v5;
+    v4.approved = test::with_flags(*v4.approved, false, false, false);
+    auto render_form = stored;
+    render_form.approved = make_revision("b1", 5, UrlForm::render);
+    auto render_form_v6 = render_form;
+    render_form_v6.approved->latest_painting_sequence = render_form_v6.candidate->latest_painting_sequence = 0;
+    render_form_v6.legacy_baseline.reset();
+
+    const std::vector<std::tuple<std::uint32_t, EngineState, std::optional<EngineState>>> rows = {
+        {7, stored, stored}, {6, stored, v6},           {5, stored, v5},           {4, stored, v4},
+        {3, stored, v4},     {2, stored, std::nullopt}, {8, stored, std::nullopt}, {6, render_form, render_form_v6},
+    };
+    for (const auto& [version, state, expected] : rows) {
+        EXPECT_EQ(decode_snapshot(file_of_version(state, version)), expected) << "version " << version;
+    }
+}
+
+TEST(SnapshotStore, ChecksEveryLimitAtItsEdge) {
+    struct Row {
+        const char* name;
+        std::function<void(EngineState&)> change;
+        bool loads;
+        std::size_t unread_at_least; // a refusal must stop the reader: at least this much stays unread
+    };
+    const auto rev = [](EngineState& s) -> RenderRevision& { return *s.approved; };
+    const std::vector<Row> rows = {
+        {"id 256", [](EngineState& s) { s.banner_id.assign(256, 'a'); }, false, 0},
+        {"id 257", [](EngineState& s) { s.banner_id.assign(257, 'a'); }, false, 257},
+        {"rejected id 256", [](EngineState& s) { s.rejected[0].banner_id.assign(256, 'a'); }, false, 0},
+        {"rejected id 257", [](EngineState& s) { s.rejected[0].banner_id.assign(257, 'a'); }, false, 257},
+        {"url 2048", [&](EngineState& s) { rev(s).image_url.resize(2048, 'u'); }, false, 0},
+        {"url 2049", [&](EngineState& s) { rev(s).image_url.resize(2049, 'u'); }, false, 2049},
+        {"type 128", [&](EngineState& s) { rev(s).content_type.resize(128, 't'); }, false, 0},
+        {"type 129", [&](EngineState& s) { rev(s).content_type.resize(129, 't'); }, false, 129},
+        {"etag 2048", [](EngineState& s) { s.etag = std::string(2048, 'e'); }, true, 0},
+        {"etag 2049", [](EngineState& s) { s.etag = std::string(2049, 'e'); }, false, 2049},
+        {"image 16 MiB", [&](EngineState& s) { rev(s) = make_revision("b1", 5, UrlForm::revision, 16777216); }, true,
+         0},
+        {"image 16 MiB + 1",
+         [&](EngineState& s) { rev(s).image_bytes = ImageBytes(test::png_header_bytes(64, 16, 16777217)); }, false,
+         16777217},
+        {"rejected 10000",
+         [](EngineState& s) {
+             s.rejected.assign(10000, {"b1", 3});
+         },
+         true, 0},
+        {"rejected 10001",
+         [](EngineState& s) {
+             s.rejected.assign(10001, {"b1", 3});
+         },
+         false, 10001 * 18},
+        {"status 5", [](EngineState& s) { s.website_status = WebsiteStatus::moderated; }, true, 0},
+        {"status 6", [](EngineState& s) { s.website_status = WebsiteStatus{6}; }, false, 1},
+        {"failures 16", [](EngineState& s) { s.consecutive_failures = 16; }, true, 0},
+        {"failures 17", [](EngineState& s) { s.consecutive_failures = 17; }, false, 1},
+    };
+    for (const auto& row : rows) {
+        auto state = full_state();
+        row.change(state);
+        const auto bytes = encode_snapshot(state);
+        CountingSource source;
+        source.bytes = bytes;
+        const auto loaded = decode_snapshot(source);
+        EXPECT_EQ(loaded.has_value(), row.loads) << row.name;
+        if (loaded) {
+            EXPECT_EQ(*loaded, state) << row.name;
+        }
+        if (row.unread_at_least == 0) {
+            EXPECT_TRUE(loaded || source.consumed == bytes.size()) << row.name << ": refused before the end";
+        } else {
+            EXPECT_GE(bytes.size() - source.consumed, row.unread_at_least) << row.name;
+        }
+    }
+}
+
+TEST(SnapshotStore, ReadsMarkerBytesAsTheFormatDefines) {
+    const auto golden = encode_snapshot(banner_only());
+    auto with_approved = banner_only();
+    with_approved.approved = make_revision("abc", 2);
+    const auto approved_file = encode_snapshot(with_approved);
+    const auto patched = [](Bytes bytes, std::size_t offset, std::uint8_t value) {
+        bytes[offset] = value;
+        return bytes;
+    };
+    auto longer = golden;
+    longer.insert(longer.end(), {1, 2, 3});
+    const std::vector<std::tuple<const char*, Bytes, std::optional<EngineState>>> rows = {
+        {"pinned_revision presence 2: absent, no number", patched(golden, 16, 2), banner_only()},
+        {"etag presence 2", patched(golden, 45, 2), banner_only()},
+        {"legacy_baseline presence 2", patched(golden, 54, 2), banner_only()},
+        {"revision block presence 2: present", patched(approved_file, 17, 2), with_approved},
+        {"pinned byte 2 is damage", patched(golden, 15, 2), std::nullopt},
+        {"bytes after the last field", longer, banner_only()},
+    };
+    for (const auto& [name, bytes, expected] : rows) {
+        EXPECT_EQ(decode_snapshot(bytes), expected) << name;
+    }
+}
+
+TEST(SnapshotStore, AFileCutAnywhereLoadsNothing) {
+    const test::TempDir dir;
+    const auto state = full_state();
+    const auto bytes = encode_snapshot(state);
+    AtomicSnapshotStore store(dir / "s.approval");
+    for (std::size_t size = 0; size < bytes.size(); ++size) {
+        const Bytes prefix(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size));
+        write_file(store.path(), prefix);
+        ASSERT_EQ(decode_snapshot(prefix), std::nullopt) << size;
+        ASSERT_EQ(store.load(), std::nullopt) << size;
+    }
+    write_file(store.path(), bytes);
+    EXPECT_EQ(store.load(), state);
+}
+
+TEST(SnapshotStore, BuildsSnapshotPathsOnlyFromSafeNames) {
+    const std::string longest = std::string(126, 'a') + "_-";
+    EXPECT_EQ(snapshot_path("/cfg", longest), std::filesystem::path("/cfg/sources/" + longest + ".approval"));
+    EXPECT_EQ(snapshot_path("cfg", "Ab9"), std::filesystem::path("cfg/sources/Ab9.approval"));
+    const auto message = [](const std::filesystem::path& root, const std::string& uuid) -> std::string {
+        try {
+            snapshot_path(root, uuid);
+        } catch (const std::invalid_argument& error) {
+            return error.what();
+        }
+        return "no error";
+    };
+    EXPECT_EQ(message("", "abc"), "OBS module config root is empty");
+    for (const auto& uuid :
+         std::vector<std::string>{"", "a.b", "a b", "../x", "a/b", "\xc3\xa9", std::string(129, 'a')}) {
+        EXPECT_EQ(message("/cfg", uuid), "OBS source UUID contains unsupported characters") << uuid;
+    }
+}
+
+TEST(SnapshotStore, LoadingWithoutAFileGivesNothingAndCreatesNothing) {
+    const test::TempDir dir;
+    const AtomicSnapshotStore store(dir / "sources" / "s.approval");
+    EXPECT_EQ(store.load(), std::nullopt);
+    EXPECT_FALSE(std::filesystem::exists(dir / "sources"));
+}
+
+std::string save_error(AtomicSnapshotStore& store, const EngineState& state) {
+    try {
+        store.save(state);
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+    return "saved";
+}
+
+TEST(SnapshotStore, AFailedSaveKeepsThePreviousSnapshot) {
+    const test::TempDir dir;
+    AtomicSnapshotStore store(dir / "s.approval");
+    store.save(banner_only());
+
+    // The temporary file's name is taken by a directory: it cannot be opened.
+    std::filesystem::create_directory(dir / "s.approval.tmp");
+    EXPECT_EQ(save_error(store, full_state()), "cannot open temporary approval snapshot");
+    EXPECT_EQ(store.load(), banner_only());
+    std::filesystem::remove(dir / "s.approval.tmp");
+
+    // Writes beyond the file size limit fail with EFBIG (SIGXFSZ ignored for the test).
+    rlimit original{};
+    ::getrlimit(RLIMIT_FSIZE, &original);
+    const auto previous_handler = ::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = original;
+    small.rlim_cur = 1000;
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    const auto error = save_error(store, full_state(5000));
+    ::setrlimit(RLIMIT_FSIZE, &original);
+    ::signal(SIGXFSZ, previous_handler);
+    EXPECT_EQ(error, "cannot write approval snapshot");
+    EXPECT_EQ(store.load(), banner_only());
+    EXPECT_FALSE(std::filesystem::exists(dir / "s.approval.tmp"));
+
+    // A directory in the snapshot's place cannot be replaced by a file.
+    AtomicSnapshotStore blocked(dir / "taken");
+    std::filesystem::create_directories(dir / "taken" / "inner");
+    EXPECT_EQ(save_error(blocked, banner_only()), "cannot atomically replace approval snapshot");
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "taken" / "inner"));
+
+    // A regular file where the directory should be.
+    AtomicSnapshotStore orphan(dir / "s.approval" / "sub" / "x.approval");
+    try {
+        orphan.save(banner_only());
+        ADD_FAILURE() << "saved below a regular file";
+    } catch (const std::filesystem::filesystem_error& error) {
+        EXPECT_NE(std::string(error.what()).find("create_directories"), std::string::npos) << error.what();
+    }
+    EXPECT_EQ(store.load(), banner_only());
+}
+
+} // namespace
+} // namespace kelvara
