@@ -2,9 +2,11 @@
 BUILD_DIR      ?= build
 ASAN_BUILD_DIR ?= build-asan
 BENCH_BUILD_DIR ?= build-bench
+FUZZ_BUILD_DIR ?= build-fuzz
+FUZZ_SECONDS   ?= 30
 CTEST_FLAGS    ?= --output-on-failure --timeout 300 -j2
 
-.PHONY: all deps build test sanitize bench clean
+.PHONY: all deps build test sanitize bench fuzz clean
 
 all: build
 
@@ -32,5 +34,12 @@ bench: deps
 	cmake --build $(BENCH_BUILD_DIR)
 	cmake --build $(BENCH_BUILD_DIR) --target run_benchmarks
 
+# Every fuzzer for FUZZ_SECONDS each, with ASan and UBSan, on scratch copies of the seed corpora (clang).
+fuzz: deps
+	cmake -S . -B $(FUZZ_BUILD_DIR) -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 -DKELVARA_HOST_FREE_ONLY=ON \
+		-DKELVARA_BUILD_FUZZERS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(FUZZ_BUILD_DIR) --target fuzzers
+	./fuzz/run_fuzzers.sh $(FUZZ_BUILD_DIR) $(FUZZ_SECONDS)
+
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_BUILD_DIR) $(BENCH_BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_BUILD_DIR) $(BENCH_BUILD_DIR) $(FUZZ_BUILD_DIR)

@@ -113,37 +113,33 @@ ImageResponseView png_reply(std::vector<std::uint8_t> body) {
 }
 
 TEST(OutcomeClassification, ImageValidationTable) {
+    using Change = void (*)(ImageResponseView&);
     struct Case {
         const char* what;
         ImageResponseView view;
         std::uint32_t preset_width;
         bool valid;
+        Change change = [](ImageResponseView&) {};
     };
-    auto redirected = png_reply(png_header_bytes(64, 16));
-    redirected.redirected = true;
-    auto status_203 = png_reply(png_header_bytes(64, 16));
-    status_203.status = 203;
-    auto other_url = png_reply(png_header_bytes(64, 16));
-    other_url.url = banner_revision_image_url(kBanner, 7);
-    auto parameter = png_reply(png_header_bytes(64, 16));
-    parameter.content_type = "image/png; q=1";
-    auto not_png = png_reply(png_header_bytes(64, 16));
-    not_png.body[1] = 'Q';
-    const Case cases[] = {
-        {"valid", png_reply(png_header_bytes(64, 16)), 0, true},
-        {"16 MiB", png_reply(png_header_bytes(64, 16, kMaxImageBytes)), 0, true},
-        {"16 MiB + 1", png_reply(png_header_bytes(64, 16, kMaxImageBytes + 1)), 0, false},
+    const auto png = [](std::uint32_t width, std::size_t size = 33) {
+        return png_reply(png_header_bytes(width, 16, size));
+    };
+    Case cases[] = {
+        {"valid", png(64), 0, true},
+        {"16 MiB", png(64, kMaxImageBytes), 0, true},
+        {"16 MiB + 1", png(64, kMaxImageBytes + 1), 0, false},
         {"empty", png_reply({}), 0, false},
-        {"redirected", redirected, 0, false},
-        {"status 203", status_203, 0, false},
-        {"other url", other_url, 0, false},
-        {"content type parameter", parameter, 0, false},
-        {"not a png", not_png, 0, false},
-        {"8193 wide", png_reply(png_header_bytes(8193, 16)), 0, false},
-        {"preset size matches", png_reply(png_header_bytes(64, 16)), 64, true},
-        {"preset size differs", png_reply(png_header_bytes(64, 16)), 65, false},
+        {"8193 wide", png(8193), 0, false},
+        {"preset size matches", png(64), 64, true},
+        {"preset size differs", png(64), 65, false},
+        {"redirected", png(64), 0, false, [](ImageResponseView& v) { v.redirected = true; }},
+        {"status 203", png(64), 0, false, [](ImageResponseView& v) { v.status = 203; }},
+        {"other url", png(64), 0, false, [](ImageResponseView& v) { v.url = banner_revision_image_url(kBanner, 7); }},
+        {"type parameter", png(64), 0, false, [](ImageResponseView& v) { v.content_type = "image/png; q=1"; }},
+        {"not a png", png(64), 0, false, [](ImageResponseView& v) { v.body[1] = 'Q'; }},
     };
-    for (const auto& c : cases) {
+    for (auto& c : cases) {
+        c.change(c.view);
         RenderRevision revision = announced();
         revision.width = c.preset_width;
         revision.height = c.preset_width == 0 ? 0 : 16;

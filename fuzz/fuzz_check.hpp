@@ -1,0 +1,14 @@
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+
+// An invariant of the code under test. Unlike assert() it stays in optimised builds, and the abort makes
+// libFuzzer keep the input that broke it.
+#define FUZZ_CHECK(condition)                                                                                          \
+    do {                                                                                                               \
+        if (!(condition)) {                                                                                            \
+            std::fprintf(stderr, "invariant broken: %s (%s:%d)\n", #condition, __FILE__, __LINE__);                    \
+            std::abort();                                                                                              \
+        }                                                                                                              \
+    } while (false)

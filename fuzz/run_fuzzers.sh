@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Runs every fuzzer of a fuzzing build for a fixed time, one after another, each on a scratch copy of its
+# seed corpus (new inputs never land in the repository). Fails when any fuzzer finds a crash, a leak, a
+# broken invariant or a time-out; the offending input is kept under <build>/fuzz-artifacts/<name>/.
+#
+# usage: fuzz/run_fuzzers.sh <build-dir> [seconds-per-fuzzer]
+set -euo pipefail
+
+build_dir=$(cd "${1:?usage: $0 <build-dir> [seconds]}" && pwd)
+seconds=${2:-30}
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+list="$build_dir/fuzzers.txt"
+[[ -s "$list" ]] || { echo "fuzz: no fuzzer list at $list (configure with -DKELVARA_BUILD_FUZZERS=ON)" >&2; exit 1; }
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+failed=()
+while read -r name program; do
+    [[ -n "$name" ]] || continue
+    corpus="$scratch/$name"
+    mkdir -p "$corpus"
+    if [[ -d "$repo/fuzz/corpus/$name" ]]; then
+        cp -R "$repo/fuzz/corpus/$name/." "$corpus/"
+    fi
+    artifacts="$build_dir/fuzz-artifacts/$name"
+    mkdir -p "$artifacts"
+    log="$build_dir/fuzz-artifacts/$name.log"
+    echo "fuzz: $name for ${seconds}s"
+    if "$program" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2560 -print_final_stats=1 \
+        -artifact_prefix="$artifacts/" "$corpus" </dev/null >"$log" 2>&1; then
+        runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+        echo "fuzz: $name passed, ${runs:-?} executions"
+    else
+        tail -n 40 "$log"
+        echo "fuzz: $name FAILED (full log: $log, input kept in $artifacts/)"
+        failed+=("$name")
+    fi
+done <"$list"
+
+if ((${#failed[@]})); then
+    echo "fuzz: failures in ${failed[*]}" >&2
+    exit 1
+fi
+echo "fuzz: all fuzzers passed"
