@@ -3,10 +3,11 @@ BUILD_DIR      ?= build
 ASAN_BUILD_DIR ?= build-asan
 BENCH_BUILD_DIR ?= build-bench
 FUZZ_BUILD_DIR ?= build-fuzz
+TSAN_BUILD_DIR ?= build-tsan
 FUZZ_SECONDS   ?= 30
 CTEST_FLAGS    ?= --output-on-failure --timeout 300 -j2
 
-.PHONY: all deps build test sanitize bench fuzz clean
+.PHONY: all deps build test sanitize tsan bench fuzz clean
 
 all: build
 
@@ -28,11 +29,17 @@ sanitize: deps
 	cmake --build $(ASAN_BUILD_DIR)
 	ctest --test-dir $(ASAN_BUILD_DIR) $(CTEST_FLAGS)
 
+# The threaded parts under ThreadSanitizer.
+tsan: deps
+	cmake -S . -B $(TSAN_BUILD_DIR) -G Ninja -DKELVARA_SANITIZE=thread -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(TSAN_BUILD_DIR) --target output_tests
+	ctest --test-dir $(TSAN_BUILD_DIR) $(CTEST_FLAGS) -R '^DecodeWorkerTest\.'
+
 # Every benchmark; each goal prints one "GOAL <name> <value> <op> <target> PASS|MISS" line.
 bench: deps
 	cmake -S . -B $(BENCH_BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DKELVARA_BUILD_BENCHMARKS=ON
 	cmake --build $(BENCH_BUILD_DIR)
-	cmake --build $(BENCH_BUILD_DIR) --target run_benchmarks
+	./bench/run_benchmarks.sh $(BENCH_BUILD_DIR)
 
 # Every fuzzer for FUZZ_SECONDS each, with ASan and UBSan, on scratch copies of the seed corpora (clang).
 fuzz: deps
@@ -42,4 +49,4 @@ fuzz: deps
 	./fuzz/run_fuzzers.sh $(FUZZ_BUILD_DIR) $(FUZZ_SECONDS)
 
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_BUILD_DIR) $(BENCH_BUILD_DIR) $(FUZZ_BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_BUILD_DIR) $(BENCH_BUILD_DIR) $(FUZZ_BUILD_DIR) $(TSAN_BUILD_DIR)

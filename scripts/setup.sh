@@ -7,6 +7,8 @@ packages=(
     g++ cmake ninja-build make pkg-config
     libgtest-dev libbenchmark-dev
     clang-14 libclang-rt-14-dev
+    libspng-dev libqrcodegencpp-dev libzbar-dev
+    qt6-base-dev libobs-dev
     nlohmann-json3-dev
 )
 

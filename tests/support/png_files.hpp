@@ -1,0 +1,116 @@
+#pragma once
+
+#include <png.h>
+
+#include <cstdint>
+#include <optional>
+#include <random>
+#include <stdexcept>
+#include <vector>
+
+namespace kelvara::test {
+
+// A PNG to be written: rows of raw samples in PNG's own packing (big-endian 16-bit, sub-byte samples packed
+// from the high bits), plus the optional palette and transparency chunks.
+struct PngSpec {
+    std::uint32_t width = 1;
+    std::uint32_t height = 1;
+    int colour_type = PNG_COLOR_TYPE_RGBA;
+    int bit_depth = 8;
+    bool interlaced = false;
+    std::vector<png_color> palette;
+    std::vector<png_byte> palette_alpha;            // tRNS for palettes
+    std::optional<png_color_16> transparent_colour; // tRNS for grey and RGB
+    std::vector<std::vector<png_byte>> rows;
+    int compression_level = 6;
+};
+
+inline int channels_of(int colour_type) {
+    switch (colour_type) {
+    case PNG_COLOR_TYPE_GRAY:
+    case PNG_COLOR_TYPE_PALETTE:
+        return 1;
+    case PNG_COLOR_TYPE_GRAY_ALPHA:
+        return 2;
+    case PNG_COLOR_TYPE_RGB:
+        return 3;
+    default:
+        return 4;
+    }
+}
+
+inline std::size_t row_bytes_of(const PngSpec& spec) {
+    return (std::size_t{spec.width} * channels_of(spec.colour_type) * spec.bit_depth + 7) / 8;
+}
+
+// Fills every row with pseudo-random samples; with a palette of 2^depth entries every index is valid.
+inline void fill_random(PngSpec& spec, std::uint32_t seed) {
+    std::mt19937 random(seed);
+    spec.rows.assign(spec.height, std::vector<png_byte>(row_bytes_of(spec)));
+    for (auto& row : spec.rows) {
+        for (auto& byte : row) {
+            byte = static_cast<png_byte>(random());
+        }
+    }
+    if (spec.colour_type == PNG_COLOR_TYPE_PALETTE && spec.palette.empty()) {
+        for (int i = 0; i < (1 << spec.bit_depth); ++i) {
+            spec.palette.push_back(
+                {static_cast<png_byte>(random()), static_cast<png_byte>(random()), static_cast<png_byte>(random())});
+        }
+    }
+}
+
+inline std::vector<std::uint8_t> encode_png(const PngSpec& spec) {
+    std::vector<std::uint8_t> out;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        throw std::runtime_error("cannot encode test PNG");
+    }
+    png_set_write_fn(
+        png, &out,
+        [](png_structp p, png_bytep data, png_size_t length) {
+            auto* target = static_cast<std::vector<std::uint8_t>*>(png_get_io_ptr(p));
+            target->insert(target->end(), data, data + length);
+        },
+        nullptr);
+    png_set_compression_level(png, spec.compression_level);
+    png_set_IHDR(png, info, spec.width, spec.height, spec.bit_depth, spec.colour_type,
+                 spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    if (!spec.palette.empty()) {
+        png_set_PLTE(png, info, spec.palette.data(), static_cast<int>(spec.palette.size()));
+    }
+    if (!spec.palette_alpha.empty()) {
+        png_set_tRNS(png, info, spec.palette_alpha.data(), static_cast<int>(spec.palette_alpha.size()), nullptr);
+    } else if (spec.transparent_colour) {
+        auto colour = *spec.transparent_colour;
+        png_set_tRNS(png, info, nullptr, 0, &colour);
+    }
+    png_write_info(png, info);
+    std::vector<png_bytep> pointers;
+    for (const auto& row : spec.rows) {
+        pointers.push_back(const_cast<png_bytep>(row.data()));
+    }
+    png_write_image(png, pointers.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return out;
+}
+
+// An RGBA PNG whose pixels are given directly (R, G, B, A bytes, rows without padding).
+inline std::vector<std::uint8_t> encode_rgba_png(std::uint32_t width, std::uint32_t height,
+                                                 const std::vector<std::uint8_t>& pixels, int compression_level = 6) {
+    PngSpec spec;
+    spec.width = width;
+    spec.height = height;
+    spec.compression_level = compression_level;
+    for (std::uint32_t y = 0; y < height; ++y) {
+        const auto* begin = pixels.data() + std::size_t{y} * width * 4;
+        spec.rows.emplace_back(begin, begin + std::size_t{width} * 4);
+    }
+    return encode_png(spec);
+}
+
+} // namespace kelvara::test
