@@ -1,0 +1,236 @@
+#include "metadata/qt_metadata_port.hpp"
+
+#include "metadata/http_requests.hpp"
+#include "metadata/outcome_classification.hpp"
+
+#include <QtCore/QMetaObject>
+#include <QtCore/QTimer>
+#include <QtCore/QUrl>
+#include <QtNetwork/QNetworkAccessManager>
+#include <QtNetwork/QNetworkReply>
+#include <QtNetwork/QNetworkRequest>
+
+#include <algorithm>
+#include <climits>
+
+namespace kelvara {
+namespace {
+
+// One reply's body as it arrives, shared by its readyRead and finished handlers.
+struct ReplyBuffer {
+    QByteArray bytes;
+    bool overflowed = false;
+};
+
+// Appends what the reply has to the buffer without ever holding more than limit + 1 bytes. False once the
+// body is known to exceed the limit; a body of exactly the limit is accepted.
+bool append_bounded(QNetworkReply& reply, QByteArray& buffer, qint64 limit) {
+    if (buffer.size() > limit) {
+        return false;
+    }
+    const qint64 available = reply.bytesAvailable();
+    const qint64 before = buffer.size();
+    buffer.append(reply.read(limit - before + 1));
+    if (available > limit - before) {
+        return false;
+    }
+    return buffer.size() <= limit;
+}
+
+QNetworkRequest make_request(const std::string& url) {
+    QNetworkRequest request(QUrl(QString::fromStdString(url), QUrl::TolerantMode));
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, int(QNetworkRequest::ManualRedirectPolicy));
+    return request;
+}
+
+// Aborts the reply when the exchange has taken its whole time, counted from sending. The timer dies with
+// the reply.
+void start_exchange_timer(QNetworkReply* reply, std::uint64_t timeout_ms) {
+    auto* timer = new QTimer(reply);
+    timer->setSingleShot(true);
+    QObject::connect(timer, &QTimer::timeout, reply, &QNetworkReply::abort);
+    timer->start(static_cast<int>(std::min<std::uint64_t>(timeout_ms, INT_MAX)));
+}
+
+// The read step of both kinds of reply: a body over its limit is cut off by aborting the reply from the
+// event loop (aborting inside readyRead itself is not safe).
+void read_bounded(QNetworkReply* reply, ReplyBuffer& buffer, qint64 limit) {
+    if (!append_bounded(*reply, buffer.bytes, limit)) {
+        buffer.overflowed = true;
+        QMetaObject::invokeMethod(
+            reply, [reply] { reply->abort(); }, Qt::QueuedConnection);
+    }
+}
+
+struct ReplyFields {
+    std::int32_t status = 0;
+    std::string url;
+    std::string content_type;
+    bool redirected = false;
+};
+
+ReplyFields read_reply_fields(const QNetworkReply& reply) {
+    ReplyFields fields;
+    fields.status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    fields.url = reply.url().toEncoded(QUrl::FullyEncoded).toStdString();
+    fields.content_type = reply.header(QNetworkRequest::ContentTypeHeader).toString().toStdString();
+    fields.redirected = reply.attribute(QNetworkRequest::RedirectionTargetAttribute).isValid();
+    return fields;
+}
+
+DiscoveryResponseView discovery_view(const QNetworkReply& reply, const ReplyBuffer& buffer) {
+    ReplyFields fields = read_reply_fields(reply);
+    DiscoveryResponseView view;
+    view.status = fields.status;
+    view.url = std::move(fields.url);
+    view.content_type = std::move(fields.content_type);
+    view.redirected = fields.redirected;
+    view.body = buffer.bytes.toStdString();
+    const QByteArray etag = reply.rawHeader("ETag");
+    if (!etag.isEmpty()) {
+        view.etag = etag.toStdString();
+    }
+    return view;
+}
+
+ImageResponseView image_view(const QNetworkReply& reply, const ReplyBuffer& buffer) {
+    ReplyFields fields = read_reply_fields(reply);
+    ImageResponseView view;
+    view.status = fields.status;
+    view.url = std::move(fields.url);
+    view.content_type = std::move(fields.content_type);
+    view.redirected = fields.redirected;
+    if (!buffer.overflowed && reply.error() != QNetworkReply::OperationCanceledError) {
+        view.body.assign(buffer.bytes.begin(), buffer.bytes.end());
+    }
+    return view;
+}
+
+} // namespace
+
+bool QtMetadataPort::SharedState::is_closed() {
+    std::lock_guard lock(mutex);
+    return closed;
+}
+
+void QtMetadataPort::SharedState::deliver(std::uint64_t request_id, MetadataHttpOutcome outcome) {
+    std::lock_guard lock(mutex);
+    if (!closed) {
+        completed.push_back(CompletedOutcome{request_id, std::move(outcome)});
+    }
+}
+
+QtMetadataPort::QtMetadataPort()
+    : manager_(std::make_unique<QNetworkAccessManager>()), shared_(std::make_shared<SharedState>()) {}
+
+QtMetadataPort::~QtMetadataPort() {
+    shutdown();
+    // Then the shared state is released and the manager deleted with its remaining replies (member order).
+}
+
+void QtMetadataPort::start_discovery(std::uint64_t request_id, const DiscoveryRequest& request) {
+    const std::shared_ptr<SharedState> shared = shared_;
+    if (shared->is_closed()) {
+        return;
+    }
+    // Always through the event loop, also on the adapter's own thread: the caller holds the source lock.
+    QMetaObject::invokeMethod(
+        this, [this, request_id, request] { start_request(request_id, request); }, Qt::QueuedConnection);
+}
+
+std::optional<CompletedOutcome> QtMetadataPort::take_completed() {
+    std::lock_guard lock(shared_->mutex);
+    if (shared_->completed.empty()) {
+        return std::nullopt;
+    }
+    CompletedOutcome oldest = std::move(shared_->completed.front());
+    shared_->completed.pop_front();
+    return oldest;
+}
+
+void QtMetadataPort::shutdown() {
+    {
+        std::lock_guard lock(shared_->mutex);
+        shared_->closed = true;
+        shared_->completed.clear();
+    }
+    // A finish handler may run inside abort(); it finds the queue closed and starts nothing.
+    for (QNetworkReply* reply : manager_->findChildren<QNetworkReply*>()) {
+        reply->abort();
+    }
+}
+
+void QtMetadataPort::deliver_outcome(std::uint64_t request_id, MetadataHttpOutcome outcome) {
+    shared_->deliver(request_id, std::move(outcome));
+}
+
+void QtMetadataPort::start_request(std::uint64_t request_id, DiscoveryRequest request) {
+    const auto http = build_discovery_http_request(request);
+    if (!http) {
+        deliver_outcome(request_id, MetadataHttpOutcome{MetadataOutcomeKind::malformed, std::nullopt, std::nullopt});
+        return;
+    }
+    QNetworkRequest network_request = make_request(http->url);
+    for (const auto& [name, value] : http->headers) {
+        network_request.setRawHeader(QByteArray::fromStdString(name), QByteArray::fromStdString(value));
+    }
+    QNetworkReply* reply = manager_->get(network_request);
+    start_exchange_timer(reply, http->timeout_ms);
+
+    const auto buffer = std::make_shared<ReplyBuffer>();
+    const auto limit = static_cast<qint64>(http->max_body_bytes);
+    connect(reply, &QNetworkReply::readyRead, this, [reply, buffer, limit] { read_bounded(reply, *buffer, limit); });
+    connect(reply, &QNetworkReply::finished, this,
+            [this, reply, shared = shared_, request_id, request = std::move(request), buffer, limit]() mutable {
+                reply->deleteLater();
+                if (shared->is_closed()) {
+                    return; // shut down: nothing is queued and no image is fetched
+                }
+                if (!append_bounded(*reply, buffer->bytes, limit)) {
+                    buffer->overflowed = true;
+                }
+                MetadataHttpOutcome outcome{MetadataOutcomeKind::network_failure, std::nullopt, std::nullopt};
+                if (buffer->overflowed) {
+                    outcome.kind = MetadataOutcomeKind::malformed;
+                } else if (reply->error() != QNetworkReply::OperationCanceledError) {
+                    outcome = classify_discovery_response(discovery_view(*reply, *buffer), request, request.after);
+                }
+                if (outcome.kind == MetadataOutcomeKind::modified && outcome.revision) {
+                    start_image_request(request_id, std::move(request), std::move(outcome));
+                } else {
+                    shared->deliver(request_id, std::move(outcome));
+                }
+            });
+}
+
+void QtMetadataPort::start_image_request(std::uint64_t request_id, DiscoveryRequest request,
+                                         MetadataHttpOutcome outcome) {
+    const auto http = build_image_http_request(*outcome.revision, request.timeout_ms);
+    if (!http) {
+        deliver_outcome(request_id, MetadataHttpOutcome{MetadataOutcomeKind::malformed, std::nullopt, std::nullopt});
+        return;
+    }
+    QNetworkRequest network_request = make_request(http->url);
+    network_request.setRawHeader("Accept", "image/png");
+    QNetworkReply* reply = manager_->get(network_request);
+    start_exchange_timer(reply, http->timeout_ms);
+
+    const auto buffer = std::make_shared<ReplyBuffer>();
+    const auto limit = static_cast<qint64>(http->max_body_bytes);
+    connect(reply, &QNetworkReply::readyRead, this, [reply, buffer, limit] { read_bounded(reply, *buffer, limit); });
+    connect(reply, &QNetworkReply::finished, this,
+            [reply, shared = shared_, request_id, buffer, limit, outcome = std::move(outcome)]() mutable {
+                reply->deleteLater();
+                if (shared->is_closed()) {
+                    return;
+                }
+                if (!append_bounded(*reply, buffer->bytes, limit)) {
+                    buffer->overflowed = true;
+                }
+                const bool no_error = reply->error() == QNetworkReply::NoError;
+                shared->deliver(request_id,
+                                apply_image_response(std::move(outcome), image_view(*reply, *buffer), no_error));
+            });
+}
+
+} // namespace kelvara
