@@ -1,5 +1,7 @@
 #include "documents/json_reader.hpp"
 
+#include <array>
+#include <cstring>
 #include <limits>
 #include <stdexcept>
 #include <tuple>
@@ -17,6 +19,23 @@ constexpr bool is_space(unsigned char byte) noexcept {
 constexpr bool is_digit(unsigned char byte) noexcept {
     return byte >= '0' && byte <= '9';
 }
+
+// Bytes a raw capture outside quoted text must look at; one table lookup for every other byte.
+enum ByteClass : std::uint8_t {
+    kQuoteOrBackslash = 1,
+    kBrace = 2,   // opener or closer of an object capture
+    kBracket = 4, // opener or closer of an array capture
+};
+
+constexpr std::array<std::uint8_t, 256> make_byte_classes() {
+    std::array<std::uint8_t, 256> classes{};
+    classes['"'] = classes['\\'] = kQuoteOrBackslash;
+    classes['{'] = classes['}'] = kBrace;
+    classes['['] = classes[']'] = kBracket;
+    return classes;
+}
+
+constexpr std::array<std::uint8_t, 256> kByteClasses = make_byte_classes();
 
 // The cursor's fields as locals for the duration of one read, so that the position stays in a register.
 class Scanner {
@@ -46,28 +65,34 @@ public:
             return false;
         }
         const std::uint64_t start = ++pos_;
-        while (pos_ < size_) {
-            const unsigned char byte = data_[pos_];
-            if (byte == '"') {
-                text = std::string_view(chars(start), pos_ - start);
-                ++pos_;
-                return true;
-            }
-            if (byte == '\\' || byte < 0x20) {
-                return false;
-            }
-            ++pos_;
+        if (!skip_to_quote() || has_string_stop(start, pos_)) {
+            return false; // no closing quote, or a backslash or control byte before it
         }
-        return false;
+        text = std::string_view(chars(start), pos_ - start);
+        ++pos_;
+        return true;
     }
 
     // The raw text of a nested object or array, from its opener through the closer that balances it. Only
     // the opener's own bracket kind is counted, and not inside quoted text.
     bool capture(unsigned char opener, unsigned char closer, std::string_view& text) noexcept {
         const std::uint64_t start = pos_++;
+        const std::uint8_t bracket_class = opener == '{' ? kBrace : kBracket;
         std::uint64_t depth = 1;
         bool in_string = false;
         while (pos_ < size_) {
+            if (in_string) {
+                // Quoted text is most of a capture: find its end in one sweep, then look for a backslash.
+                const std::uint64_t from = pos_;
+                if (!skip_to_quote() || std::memchr(data_ + from, '\\', pos_ - from) != nullptr) {
+                    return false;
+                }
+            } else {
+                skip_ordinary(kQuoteOrBackslash | bracket_class);
+                if (at_end()) {
+                    break;
+                }
+            }
             const unsigned char byte = data_[pos_++];
             if (byte == '\\') {
                 return false;
@@ -95,6 +120,29 @@ public:
     }
 
 private:
+    // Moves to the next double quote; false, at the end of input, when there is none.
+    bool skip_to_quote() noexcept {
+        const void* quote = std::memchr(data_ + pos_, '"', size_ - pos_);
+        pos_ = quote ? static_cast<std::uint64_t>(static_cast<const unsigned char*>(quote) - data_) : size_;
+        return quote != nullptr;
+    }
+
+    // Whether [from, to) holds a byte that no string may hold. No early exit, so the loop vectorises.
+    bool has_string_stop(std::uint64_t from, std::uint64_t to) const noexcept {
+        bool found = false;
+        for (std::uint64_t i = from; i < to; ++i) {
+            found |= (data_[i] < 0x20) | (data_[i] == '\\');
+        }
+        return found;
+    }
+
+    // Steps past every byte that belongs to none of the classes in `stops`.
+    void skip_ordinary(std::uint8_t stops) noexcept {
+        while (pos_ < size_ && (kByteClasses[data_[pos_]] & stops) == 0) {
+            ++pos_;
+        }
+    }
+
     const char* chars(std::uint64_t at) const noexcept { return reinterpret_cast<const char*>(data_) + at; }
 
     const unsigned char* data_;
@@ -110,12 +158,13 @@ bool read_value(Scanner& scan, JsonValue& value) {
             return false;
         }
         value.kind = JsonKind::string;
-    } else if (scan.remaining_starts_with("true") || scan.remaining_starts_with("false")) {
+    } else if ((first == 't' && scan.remaining_starts_with("true")) ||
+               (first == 'f' && scan.remaining_starts_with("false"))) {
         // The keyword needs no delimiter here: whatever follows must be whitespace, a comma or the brace.
         text = first == 't' ? "true" : "false";
         scan.step(text.size());
         value.kind = JsonKind::boolean;
-    } else if (scan.remaining_starts_with("null")) {
+    } else if (first == 'n' && scan.remaining_starts_with("null")) {
         scan.step(4);
         value.kind = JsonKind::null;
     } else if (first == '{' || first == '[') {

@@ -3,30 +3,95 @@
 #include "core/revision.hpp"
 #include "metadata/service_urls.hpp"
 
+#include <algorithm>
 #include <array>
+#include <charconv>
 
 namespace kelvara {
 namespace {
 
+template <std::size_t N>
+using Names = std::array<std::string_view, N>;
+template <std::size_t N>
+using Values = std::array<JsonValue*, N>;
+
+// Member names of each object of the schema, in the map's byte order, and their positions.
+constexpr Names<6> kPageNames{"availability",  "bannerId",  "hasMore", "nextAfterRenderRevision",
+                              "schemaVersion", "successors"};
+enum PageMember : std::size_t { kAvailability, kBannerId, kHasMore, kNextAfter, kSchemaVersion, kSuccessors };
+constexpr Names<2> kAvailabilityNames{"accessible", "status"};
+enum AvailabilityMember : std::size_t { kAccessible, kStatus };
+constexpr Names<6> kEntryNames{"classification",         "evaluationInstant", "imageUrl",
+                               "latestPaintingSequence", "renderRevision",    "revisionPageUrl"};
+enum EntryMember : std::size_t {
+    kClassification,
+    kEvaluationInstant,
+    kImageUrl,
+    kPaintingSequence,
+    kRevision,
+    kPageUrl
+};
+constexpr Names<3> kClassificationNames{"containsFilterChange", "containsModeration", "containsPaidArtwork"};
+enum ClassificationMember : std::size_t { kFilterChange, kModeration, kPaidArtwork };
+
+static_assert(std::ranges::is_sorted(kPageNames) && std::ranges::is_sorted(kAvailabilityNames) &&
+              std::ranges::is_sorted(kEntryNames) && std::ranges::is_sorted(kClassificationNames));
+
 constexpr std::string_view kEmptyArray = "[]";
 
-// Parses a captured nested object and checks that it has exactly `count` members.
-bool parse_nested(const JsonValue& value, std::size_t count, JsonObject& out) {
+// Whether the object has exactly these members, no more and no fewer; `values` then points at them. The
+// map is ordered by name, so one walk beside the sorted names replaces a lookup per name.
+template <std::size_t N>
+bool take_members(JsonObject& object, const Names<N>& names, Values<N>& values) {
+    if (object.size() != N) {
+        return false;
+    }
+    std::size_t index = 0;
+    for (auto& [name, value] : object) {
+        if (name != names[index]) {
+            return false;
+        }
+        values[index++] = &value;
+    }
+    return true;
+}
+
+// Reads a captured nested object that must have exactly the given members.
+template <std::size_t N>
+bool take_nested(const JsonValue& value, JsonObject& object, const Names<N>& names, Values<N>& values) {
     if (value.kind != JsonKind::object) {
         return false;
     }
     JsonCursor cursor = json_cursor(value.text);
-    return parse_object(cursor, out) && out.size() == count;
+    return parse_object(cursor, object) && take_members(object, names, values);
 }
 
-template <std::size_t N>
-bool contains_all(const JsonObject& object, const std::array<std::string_view, N>& names) {
-    for (const auto name : names) {
-        if (!contains(object, name)) {
+// read_string_member and read_bool_member for a member already found: another kind counts as absent.
+bool is_string(const JsonValue* value) {
+    return value->kind == JsonKind::string;
+}
+
+bool read_bool(const JsonValue* value, bool& out) {
+    if (value->kind != JsonKind::boolean) {
+        return false;
+    }
+    out = value->text == "true";
+    return true;
+}
+
+// Whether `url` is render_page_url(banner_id, revision), without building it: this runs for every page.
+bool is_render_page_url(std::string_view url, std::string_view banner_id, std::uint64_t revision) {
+    std::array<char, 20> digits{};
+    const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), revision).ptr;
+    const std::string_view number(digits.data(), static_cast<std::size_t>(end - digits.data()));
+    for (const std::string_view part :
+         {kServiceOrigin, std::string_view("/banner/"), banner_id, std::string_view("/render/"), number}) {
+        if (!url.starts_with(part)) {
             return false;
         }
+        url.remove_prefix(part.size());
     }
-    return true;
+    return url.empty();
 }
 
 bool is_empty_array(const JsonValue& value) {
@@ -74,40 +139,35 @@ bool decode_revision_entry(const JsonValue& successors, std::string_view banner_
     // The element must be one object making up the whole list: a second element or a non-object fails here.
     JsonObject entry;
     JsonCursor cursor = json_cursor(element);
-    if (!parse_object(cursor, entry) || entry.size() != 6) {
-        return false;
-    }
-    constexpr std::array<std::string_view, 6> names{"renderRevision", "latestPaintingSequence", "revisionPageUrl",
-                                                    "imageUrl",       "evaluationInstant",      "classification"};
-    if (!contains_all(entry, names)) {
+    Values<6> field{};
+    if (!parse_object(cursor, entry) || !take_members(entry, kEntryNames, field)) {
         return false;
     }
     // Both numbers travel as quoted digit strings.
     std::uint64_t revision = 0;
     std::uint64_t painting_sequence = 0;
-    if (!read_u64(member(entry, "renderRevision"), JsonKind::string, revision) || revision <= after ||
-        !read_u64(member(entry, "latestPaintingSequence"), JsonKind::string, painting_sequence)) {
+    if (!read_u64(*field[kRevision], JsonKind::string, revision) || revision <= after ||
+        !read_u64(*field[kPaintingSequence], JsonKind::string, painting_sequence)) {
         return false;
     }
-    std::string page_url;
-    std::string image_url;
-    std::string evaluation_instant;
-    if (!read_string_member(entry, "revisionPageUrl", page_url) || !read_string_member(entry, "imageUrl", image_url) ||
-        !read_string_member(entry, "evaluationInstant", evaluation_instant) || evaluation_instant.empty()) {
+    if (!is_string(field[kPageUrl]) || !is_string(field[kImageUrl]) || !is_string(field[kEvaluationInstant]) ||
+        field[kEvaluationInstant]->text.empty()) {
         return false;
     }
-    if (page_url != render_page_url(banner_id, revision) || image_url.size() != page_url.size() + 6 ||
+    const std::string& page_url = field[kPageUrl]->text;
+    std::string& image_url = field[kImageUrl]->text;
+    if (!is_render_page_url(page_url, banner_id, revision) || image_url.size() != page_url.size() + 6 ||
         !image_url.starts_with(page_url) || !image_url.ends_with("/image")) {
         return false;
     }
     JsonObject classification;
+    Values<3> flag{};
     bool paid = false;
     bool filter = false;
     bool moderation = false;
-    if (!parse_nested(member(entry, "classification"), 3, classification) ||
-        !read_bool_member(classification, "containsPaidArtwork", paid) ||
-        !read_bool_member(classification, "containsFilterChange", filter) ||
-        !read_bool_member(classification, "containsModeration", moderation)) {
+    if (!take_nested(*field[kClassification], classification, kClassificationNames, flag) ||
+        !read_bool(flag[kPaidArtwork], paid) || !read_bool(flag[kFilterChange], filter) ||
+        !read_bool(flag[kModeration], moderation)) {
         return false;
     }
     out.banner_id.assign(banner_id);
@@ -131,28 +191,25 @@ RevisionPage decode_revision_page(std::string_view body, std::string_view banner
     }
     JsonObject page;
     JsonCursor cursor = json_cursor(body);
-    constexpr std::array<std::string_view, 6> names{"schemaVersion", "bannerId", "availability",
-                                                    "successors",    "hasMore",  "nextAfterRenderRevision"};
-    if (!parse_object(cursor, page) || page.size() != 6 || !contains_all(page, names)) {
+    Values<6> field{};
+    if (!parse_object(cursor, page) || !take_members(page, kPageNames, field)) {
         return {};
     }
     JsonObject availability;
-    if (!parse_nested(member(page, "availability"), 2, availability) || !contains(availability, "status") ||
-        !contains(availability, "accessible")) {
+    Values<2> state{};
+    if (!take_nested(*field[kAvailability], availability, kAvailabilityNames, state)) {
         return {};
     }
     std::uint32_t schema_version = 0;
-    std::string page_banner_id;
-    std::string status;
     bool has_more = false;
-    if (!read_u32(member(page, "schemaVersion"), schema_version) || schema_version != 2 ||
-        !read_string_member(page, "bannerId", page_banner_id) || page_banner_id != banner_id ||
-        !read_string_member(availability, "status", status) ||
-        member(availability, "accessible").kind != JsonKind::boolean || !read_bool_member(page, "hasMore", has_more)) {
+    if (!read_u32(*field[kSchemaVersion], schema_version) || schema_version != 2 || !is_string(field[kBannerId]) ||
+        field[kBannerId]->text != banner_id || !is_string(state[kStatus]) ||
+        state[kAccessible]->kind != JsonKind::boolean || !read_bool(field[kHasMore], has_more)) {
         return {};
     }
-    const JsonValue& successors = member(page, "successors");
-    if (member(availability, "accessible").text != "true") {
+    const std::string& status = state[kStatus]->text;
+    const JsonValue& successors = *field[kSuccessors];
+    if (state[kAccessible]->text != "true") {
         // An unavailable banner never carries a revision.
         if (!is_empty_array(successors)) {
             return {};

@@ -72,7 +72,9 @@ inline Members page_members(const std::string& banner_id, const std::string& suc
 
 // The document announcing `revision` as the next one after anything below it.
 inline std::string modified_page(const std::string& banner_id, std::uint64_t revision) {
-    return json_object(page_members(banner_id, "[" + json_object(entry_members(banner_id, revision)) + "]"));
+    std::string successors = "[";
+    successors.append(json_object(entry_members(banner_id, revision))).append("]");
+    return json_object(page_members(banner_id, successors));
 }
 
 inline std::string available_empty_page(const std::string& banner_id) {
