@@ -1,0 +1,59 @@
+// Loading a snapshot from arbitrary bytes: nothing throws, a loaded state passes the engine's state test,
+// it survives being saved and loaded again unchanged, and the file reader (whose reads may come back short)
+// decodes exactly what the in-memory reader decodes.
+
+#include "core/engine_state.hpp"
+#include "fuzz_check.hpp"
+#include "store/snapshot_codec.hpp"
+#include "store/snapshot_file.hpp"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace {
+
+// Serves the bytes through the file reader's buffering in short reads of varying length, as a pipe or a
+// network file system might deliver them.
+class ShortReadSource final : public kelvara::BufferedFileSource {
+public:
+    explicit ShortReadSource(std::span<const std::uint8_t> bytes)
+        : BufferedFileSource(bytes.size()), bytes_(bytes), step_(bytes.empty() ? 1 : bytes[0] % 61 + 1) {}
+
+protected:
+    std::optional<std::size_t> read_some(std::span<std::uint8_t> out) override {
+        const std::size_t count = std::min({out.size(), bytes_.size() - offset_, step_ * (++calls_ % 5 + 1)});
+        std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(offset_), count, out.begin());
+        offset_ += count;
+        return count;
+    }
+
+private:
+    std::span<const std::uint8_t> bytes_;
+    std::size_t step_;
+    std::size_t offset_ = 0;
+    std::size_t calls_ = 0;
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::span<const std::uint8_t> bytes(data, size);
+    const auto state = kelvara::decode_snapshot(bytes);
+
+    ShortReadSource file(bytes);
+    FUZZ_CHECK(kelvara::decode_snapshot(file) == state);
+
+    if (!state) {
+        return 0;
+    }
+    FUZZ_CHECK(kelvara::is_valid_state(*state));
+    FUZZ_CHECK(state->version == kelvara::kSnapshotVersion);
+
+    const auto encoded = kelvara::encode_snapshot(*state);
+    FUZZ_CHECK(kelvara::SnapshotPieces(*state).size() == encoded.size());
+    const auto again = kelvara::decode_snapshot(encoded);
+    FUZZ_CHECK(again && *again == *state);
+    return 0;
+}
