@@ -1,0 +1,96 @@
+// The module's exported surface: exactly the seven functions the host's module loader looks up.
+
+#include "core/log.hpp"
+#include "plugin/banner_input.hpp"
+#include "plugin/source_type.hpp"
+
+#include <QtCore/QCoreApplication>
+#include <QtCore/QStringList>
+#include <QtNetwork/QSslSocket>
+
+#include <obs-module.h>
+
+namespace {
+
+obs_module_t* module_handle = nullptr;
+lookup_t* locale_table = nullptr;
+
+void log_to_host(kelvara::LogLevel level, const char* line) {
+    switch (level) {
+    case kelvara::LogLevel::error:
+        blog(LOG_ERROR, "%s", line);
+        return;
+    case kelvara::LogLevel::warning:
+        blog(LOG_WARNING, "%s", line);
+        return;
+    case kelvara::LogLevel::info:
+        break;
+    }
+    blog(LOG_INFO, "%s", line);
+}
+
+// The TLS backends are Qt plug-ins; the module's own "qt-plugins" data folder must be searched before Qt is
+// asked about TLS.
+void add_module_qt_plugins() {
+    char* path = obs_find_module_file(module_handle, "qt-plugins");
+    if (path == nullptr) {
+        return;
+    }
+    QCoreApplication::addLibraryPath(QString::fromUtf8(path));
+    bfree(path);
+}
+
+void report_tls_support() {
+    blog(LOG_INFO, "[kelvara] TLS support=%s active-backend=%s available-backends=%s runtime=%s",
+         QSslSocket::supportsSsl() ? "yes" : "no", QSslSocket::activeBackend().toUtf8().constData(),
+         QSslSocket::availableBackends().join(",").toUtf8().constData(),
+         QSslSocket::sslLibraryVersionString().toUtf8().constData());
+}
+
+} // namespace
+
+obs_module_t* obs_current_module(void) {
+    return module_handle;
+}
+
+extern "C" {
+
+MODULE_EXPORT void obs_module_set_pointer(obs_module_t* module) {
+    module_handle = module;
+}
+
+// The version of the libobs headers the module is built with: hosts refuse modules newer than themselves.
+MODULE_EXPORT uint32_t obs_module_ver(void) {
+    return LIBOBS_API_VER;
+}
+
+MODULE_EXPORT void obs_module_set_locale(const char* locale) {
+    if (locale_table != nullptr) {
+        text_lookup_destroy(locale_table);
+    }
+    locale_table = obs_module_load_locale(module_handle, "en-US", locale);
+}
+
+MODULE_EXPORT void obs_module_free_locale(void) {
+    text_lookup_destroy(locale_table);
+    locale_table = nullptr;
+}
+
+MODULE_EXPORT bool obs_module_get_string(const char* key, const char** out) {
+    return text_lookup_getstr(locale_table, key, out);
+}
+
+MODULE_EXPORT const char* obs_module_description(void) {
+    return "Native Kelvara banner source with explicit revision approval.";
+}
+
+MODULE_EXPORT bool obs_module_load(void) {
+    kelvara::set_log_sink(log_to_host);
+    add_module_qt_plugins();
+    report_tls_support();
+    kelvara::prepare_banner_input_patterns();
+    obs_register_source(&kelvara::banner_source_info());
+    return true;
+}
+
+} // extern "C"

@@ -1,0 +1,100 @@
+#pragma once
+
+#include "core/approval_engine.hpp"
+#include "metadata/qt_metadata_port.hpp"
+#include "output/decode_worker.hpp"
+#include "plugin/banner_input.hpp"
+#include "plugin/source_identity.hpp"
+#include "store/atomic_snapshot_store.hpp"
+
+#include <obs.h>
+
+#include <QtCore/QObject>
+
+#include <atomic>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace kelvara {
+
+// Whether a context still exists. UI-thread code that keeps a context pointer across an event loop (a
+// dialog, a wait) holds a copy of the token and checks it afterwards: the host may destroy the source while
+// its events are pumped.
+using ContextLiveness = std::shared_ptr<const std::atomic<bool>>;
+
+// One kelvara_banner source: its settings, its approval engine with the four adapters behind the engine's
+// ports, the per-frame tick that drives discovery, and the output size the host reads.
+class SourceContext {
+public:
+    class SystemClock final : public ClockPort {
+    public:
+        std::uint64_t now_ms() override;
+    };
+
+    class ApprovedOutput final : public RenderPort {
+    public:
+        ApprovedOutput(SourceContext& context, DecodeWorker& worker) : context_(context), worker_(worker) {}
+        void show_approved(const std::optional<RenderRevision>& approved) override;
+
+    private:
+        SourceContext& context_;
+        DecodeWorker& worker_;
+    };
+
+    // The host's create callback: null on failure, which is logged.
+    static SourceContext* create(obs_data_t* settings, obs_source_t* source) noexcept;
+    // The host's destroy callback. Does not save: the snapshot holds the last committed state.
+    static void destroy(SourceContext* context) noexcept;
+    // Registered with obs_add_tick_callback: one finished exchange and one discovery step per video frame.
+    static void on_tick(void* context, float seconds) noexcept;
+
+    SourceContext(const SourceContext&) = delete;
+    SourceContext& operator=(const SourceContext&) = delete;
+
+    // Size reported to the host, from the banner size and the QR flag; never waits for the source lock.
+    std::uint32_t output_width() const noexcept;
+    std::uint32_t output_height() const noexcept;
+
+    void apply_source_settings(const RawSourceSettings& raw);
+    void render(gs_effect_t* effect);
+
+    // Sizes the output from the approved revision, else the candidate, else 1 x 1. Source lock held.
+    void update_output_size();
+
+    // Every engine event runs under this lock.
+    std::mutex& source_mutex() noexcept { return source_mutex_; }
+    ApprovalEngine& engine() noexcept { return engine_; }
+    // Written only by the UI thread, which is also the only reader apart from the size callbacks' QR flag.
+    const SourceSettings& settings() const noexcept { return settings_; }
+    ContextLiveness liveness() const noexcept { return alive_; }
+
+private:
+    SourceContext(SourceIdentity identity, std::filesystem::path snapshot, const RawSourceSettings& raw);
+    ~SourceContext() = default;
+
+    void set_size(std::uint32_t width, std::uint32_t height) noexcept;
+    void reset_size() noexcept;
+    void store_settings(SourceSettings settings);
+    static EngineState initial_state(const std::optional<EngineState>& loaded, const SourceSettings& settings);
+
+    SourceIdentity identity_;
+    SourceSettings settings_;
+    // Width and height in one word so that the size callbacks never see half of a change.
+    std::atomic<std::uint64_t> size_{(std::uint64_t{1} << 32) | 1};
+    std::atomic<bool> qr_enabled_{false};
+    bool closing_ = false;
+    AtomicSnapshotStore store_;
+    DecodeWorker worker_;
+    QtMetadataPort metadata_;
+    SystemClock clock_;
+    ApprovedOutput output_;
+    ApprovalEngine engine_;
+    std::mutex source_mutex_;
+    std::unique_ptr<QObject> dispatch_object_;
+    bool tick_registered_ = false;
+    std::shared_ptr<std::atomic<bool>> alive_ = std::make_shared<std::atomic<bool>>(true);
+};
+
+} // namespace kelvara

@@ -1,0 +1,74 @@
+#include "plugin/source_identity.hpp"
+
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <mutex>
+#include <random>
+#include <set>
+#include <utility>
+
+namespace kelvara {
+namespace {
+
+constexpr const char* kKeptIdentityKey = "kelvara_source_uuid";
+
+using GetUuid = const char* (*)(const obs_source_t*);
+
+GetUuid host_uuid_function() {
+    static const auto function = reinterpret_cast<GetUuid>(dlsym(RTLD_DEFAULT, "obs_source_get_uuid"));
+    return function;
+}
+
+std::string random_uuid() {
+    std::random_device device;
+    std::uniform_int_distribution<unsigned> byte(0, 255);
+    unsigned char bytes[16];
+    for (auto& b : bytes) {
+        b = static_cast<unsigned char>(byte(device));
+    }
+    bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40); // version 4
+    bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80); // RFC 4122 variant
+    char text[37];
+    std::snprintf(text, sizeof text, "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", bytes[0],
+                  bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7], bytes[8], bytes[9], bytes[10],
+                  bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
+    return text;
+}
+
+std::mutex live_mutex;
+std::set<std::string> live_kept_identities;
+
+} // namespace
+
+SourceIdentity::SourceIdentity(obs_source_t* source) {
+    if (const GetUuid get_uuid = host_uuid_function()) {
+        const char* uuid = get_uuid(source);
+        value_ = uuid != nullptr ? uuid : "";
+        return;
+    }
+    obs_data_t* kept = obs_source_get_private_settings(source);
+    value_ = obs_data_get_string(kept, kKeptIdentityKey);
+    {
+        std::lock_guard lock(live_mutex);
+        if (value_.empty() || live_kept_identities.contains(value_)) {
+            value_ = random_uuid();
+            obs_data_set_string(kept, kKeptIdentityKey, value_.c_str());
+        }
+        live_kept_identities.insert(value_);
+    }
+    obs_data_release(kept);
+    kept_ = true;
+}
+
+SourceIdentity::SourceIdentity(SourceIdentity&& other) noexcept
+    : value_(std::move(other.value_)), kept_(std::exchange(other.kept_, false)) {}
+
+SourceIdentity::~SourceIdentity() {
+    if (kept_) {
+        std::lock_guard lock(live_mutex);
+        live_kept_identities.erase(value_);
+    }
+}
+
+} // namespace kelvara

@@ -1,0 +1,146 @@
+#include "plugin/source_properties.hpp"
+
+#include "core/log.hpp"
+#include "plugin/source_context.hpp"
+#include "plugin/source_settings_io.hpp"
+#include "review/preview_flow.hpp"
+
+namespace kelvara {
+namespace {
+
+constexpr const char* kPreviewButton = "preview_candidate";
+constexpr const char* kRetryButton = "retry_discovery";
+
+bool on_banner_input_modified(void* param, obs_properties_t* properties, obs_property_t*, obs_data_t* settings) {
+    auto* context = static_cast<SourceContext*>(param);
+    if (context == nullptr || settings == nullptr) {
+        return false;
+    }
+    try {
+        context->apply_source_settings(read_source_settings(settings));
+        enable_preview_button(properties);
+    } catch (const std::exception& error) {
+        log_line(LogLevel::error, "[kelvara] Cannot apply source settings: %s", error.what());
+    }
+    return false;
+}
+
+bool on_retry_discovery(obs_properties_t*, obs_property_t*, void* param) {
+    auto* context = static_cast<SourceContext*>(param);
+    if (context == nullptr) {
+        return false;
+    }
+    try {
+        std::lock_guard lock(context->source_mutex());
+        return context->engine().retry_discovery();
+    } catch (const std::exception& error) {
+        log_line(LogLevel::error, "[kelvara] Cannot retry discovery: %s", error.what());
+        return false;
+    }
+}
+
+void add_info(obs_properties_t* properties, const char* name, const std::string& text) {
+    obs_properties_add_text(properties, name, text.c_str(), OBS_TEXT_INFO);
+}
+
+void add_status_lines(obs_properties_t* properties, SourceContext& context) {
+    const SourceSettings& settings = context.settings();
+    const bool valid_input = settings.input_kind != BannerInputKind::invalid;
+    add_info(properties, "validation_status", valid_input ? "Banner input: valid" : settings.validation_message);
+
+    SourceStatusView status;
+    {
+        std::lock_guard lock(context.source_mutex());
+        status = make_status_view(context.engine().state());
+    }
+    add_info(properties, "website_status", status.website_status_text);
+    if (status.approved_revision) {
+        add_info(properties, "approved_revision", "Approved revision: " + std::to_string(*status.approved_revision));
+    } else if (valid_input) {
+        add_info(properties, "approved_status",
+                 "No approved output yet \u2014 the stream stays blank until you Preview and Accept the latest "
+                 "candidate.");
+    }
+    if (status.candidate_revision) {
+        bool review_ready = false;
+        {
+            std::lock_guard lock(context.source_mutex());
+            review_ready = context.engine().is_review_ready();
+        }
+        add_info(properties, "candidate_revision",
+                 review_ready ? "UPDATE WAITING \u2014 revision " + std::to_string(*status.candidate_revision) +
+                                    ". Load & Preview to Accept, Reject, or leave it for later. The approved banner "
+                                    "remains live."
+                              : "Checking for the latest banner update \u2014 preview will be available when "
+                                "discovery finishes.");
+    }
+}
+
+} // namespace
+
+const char* website_status_text(WebsiteStatus status) noexcept {
+    switch (status) {
+    case WebsiteStatus::available:
+        return "Available";
+    case WebsiteStatus::offline:
+        return "Offline \u2014 approved output preserved";
+    case WebsiteStatus::forbidden:
+        return "Forbidden \u2014 approved output preserved";
+    case WebsiteStatus::not_found:
+        return "Not found \u2014 approved output preserved";
+    case WebsiteStatus::unavailable:
+        return "Unavailable \u2014 approved output preserved";
+    case WebsiteStatus::moderated:
+        return "Moderated \u2014 approved output preserved";
+    }
+    return "Unknown \u2014 approved output preserved";
+}
+
+SourceStatusView make_status_view(const EngineState& state) {
+    SourceStatusView view;
+    view.website_status_text = website_status_text(state.website_status);
+    if (state.approved) {
+        view.approved_revision = state.approved->render_revision;
+    }
+    if (state.candidate) {
+        view.candidate_revision = state.candidate->render_revision;
+    }
+    return view;
+}
+
+void get_source_defaults(obs_data_t* settings) {
+    obs_data_set_default_int(settings, kPollSecondsKey, 60);
+    obs_data_set_default_bool(settings, kQrEnabledKey, false);
+}
+
+obs_properties_t* get_source_properties(SourceContext* context) {
+    obs_properties_t* properties = obs_properties_create();
+    obs_property_t* url = obs_properties_add_text(properties, kUrlKey, "Banner ID or Kelvara URL", OBS_TEXT_DEFAULT);
+    if (context != nullptr) {
+        obs_property_set_modified_callback2(url, on_banner_input_modified, context);
+    }
+    obs_properties_add_int(properties, kPollSecondsKey, "Poll interval (seconds)", 60, 3600, 1);
+    obs_properties_add_bool(properties, kQrEnabledKey, "Show QR code");
+    if (context == nullptr) {
+        return properties;
+    }
+    add_status_lines(properties, *context);
+    obs_property_t* preview =
+        obs_properties_add_button2(properties, kPreviewButton, "Load & Preview", on_load_and_preview, context);
+    obs_property_t* retry =
+        obs_properties_add_button2(properties, kRetryButton, "Retry discovery", on_retry_discovery, context);
+    obs_property_set_enabled(preview, true);
+    obs_property_set_enabled(retry, context->settings().input_kind == BannerInputKind::banner);
+    return properties;
+}
+
+void enable_preview_button(obs_properties_t* properties) {
+    if (properties == nullptr) {
+        return;
+    }
+    if (obs_property_t* preview = obs_properties_get(properties, kPreviewButton)) {
+        obs_property_set_enabled(preview, true);
+    }
+}
+
+} // namespace kelvara

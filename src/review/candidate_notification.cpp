@@ -1,0 +1,111 @@
+#include "review/candidate_notification.hpp"
+
+#include "core/log.hpp"
+#include "plugin/source_context.hpp"
+#include "review/preview_flow.hpp"
+
+#include <QtGui/QGuiApplication>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QSystemTrayIcon>
+#include <QtWidgets/QWidget>
+
+#include <mutex>
+
+namespace kelvara {
+namespace {
+
+bool is_current_candidate(ApprovalEngine& engine, std::uint64_t revision) {
+    return engine.is_review_ready() && engine.state().candidate->render_revision == revision;
+}
+
+QSystemTrayIcon& candidate_tray_icon() {
+    static std::once_flag created;
+    static QSystemTrayIcon* icon = nullptr;
+    std::call_once(created, [] {
+        // Owned by the application object and gone with it; the module never hides or deletes it.
+        icon = new QSystemTrayIcon(QGuiApplication::windowIcon(), QCoreApplication::instance());
+        icon->setToolTip("Kelvara for OBS");
+        icon->setVisible(true);
+    });
+    return *icon;
+}
+
+bool host_window_in_front() {
+    QWidget* window = QApplication::activeWindow();
+    return window != nullptr && !window->isMinimized() && window->isActiveWindow();
+}
+
+void request_background_attention(std::uint64_t revision) {
+    QApplication::alert(nullptr, 0);
+    candidate_tray_icon().showMessage(
+        "Kelvara update waiting",
+        QString("Revision %1 is ready to review in OBS. Your approved banner remains live.").arg(revision),
+        QSystemTrayIcon::Information, 10000);
+    log_line(LogLevel::info, "[kelvara] Requested background attention for candidate sequence=%llu",
+             static_cast<unsigned long long>(revision));
+}
+
+} // namespace
+
+std::optional<RenderRevision> copy_preview_candidate(SourceContext& context) {
+    std::lock_guard lock(context.source_mutex());
+    ApprovalEngine& engine = context.engine();
+    if (!engine.is_review_ready()) {
+        return std::nullopt;
+    }
+    return engine.state().candidate;
+}
+
+bool mark_previewed_if_current(SourceContext& context, std::uint64_t revision) {
+    std::lock_guard lock(context.source_mutex());
+    return is_current_candidate(context.engine(), revision) && context.engine().mark_previewed();
+}
+
+bool accept_marked_candidate(SourceContext& context) {
+    std::lock_guard lock(context.source_mutex());
+    return context.engine().accept_candidate();
+}
+
+bool reject_if_current(SourceContext& context, std::uint64_t revision) {
+    std::lock_guard lock(context.source_mutex());
+    if (!is_current_candidate(context.engine(), revision) || !context.engine().reject_candidate()) {
+        return false;
+    }
+    context.update_output_size();
+    return true;
+}
+
+void present_candidate_update(SourceContext& context, std::uint64_t revision) {
+    const auto candidate = copy_preview_candidate(context);
+    if (!candidate || candidate->render_revision != revision) {
+        return; // replaced, decided or restarted since the tick claimed it
+    }
+    if (!host_window_in_front()) {
+        request_background_attention(revision);
+        return;
+    }
+    const auto revision_number = static_cast<unsigned long long>(revision);
+    log_line(LogLevel::info, "[kelvara] Presenting candidate update sequence=%llu", revision_number);
+    const ContextLiveness alive = context.liveness();
+    const PreviewDecision decision = show_candidate_preview(*candidate, true);
+    if (!alive->load()) {
+        return; // the source was destroyed while the dialog was open
+    }
+    switch (decision) {
+    case PreviewDecision::accept:
+        if (mark_previewed_if_current(context, revision) && accept_marked_candidate(context)) {
+            log_line(LogLevel::info, "[kelvara] Candidate update accepted sequence=%llu", revision_number);
+        }
+        break;
+    case PreviewDecision::reject:
+        if (reject_if_current(context, revision)) {
+            log_line(LogLevel::info, "[kelvara] Candidate update rejected sequence=%llu", revision_number);
+        }
+        break;
+    case PreviewDecision::later:
+        log_line(LogLevel::info, "[kelvara] Candidate update deferred sequence=%llu", revision_number);
+        break;
+    }
+}
+
+} // namespace kelvara

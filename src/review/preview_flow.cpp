@@ -1,0 +1,186 @@
+#include "review/preview_flow.hpp"
+
+#include "core/log.hpp"
+#include "output/frame_composer.hpp"
+#include "plugin/source_context.hpp"
+#include "plugin/source_properties.hpp"
+#include "review/candidate_notification.hpp"
+
+#include <QtCore/QCoreApplication>
+#include <QtCore/QElapsedTimer>
+#include <QtCore/QThread>
+#include <QtGui/QImage>
+#include <QtGui/QPixmap>
+#include <QtWidgets/QDialog>
+#include <QtWidgets/QDialogButtonBox>
+#include <QtWidgets/QLabel>
+#include <QtWidgets/QMessageBox>
+#include <QtWidgets/QPushButton>
+#include <QtWidgets/QVBoxLayout>
+
+namespace kelvara {
+namespace {
+
+constexpr int kWaitForCandidateMs = 12000;
+constexpr int kWaitStepMs = 25;
+
+// Decodes with the output's decoder: Qt's own reader refuses images above its process-wide allocation
+// limit, which belongs to the host and stays as the host set it.
+QImage decode_preview(const RenderRevision& candidate) {
+    auto frame = compose_banner_frame(candidate.image_bytes.span(), false, {});
+    if (!frame) {
+        return {};
+    }
+    auto* pixels = frame->pixels.release();
+    return QImage(
+        pixels, static_cast<int>(frame->width), static_cast<int>(frame->height),
+        static_cast<qsizetype>(frame->stride()), QImage::Format_RGBA8888,
+        [](void* data) { delete[] static_cast<std::uint8_t*>(data); }, pixels);
+}
+
+void show_message(QMessageBox::Icon icon, const char* text) {
+    if (icon == QMessageBox::Information) {
+        QMessageBox::information(nullptr, "Kelvara", text, QMessageBox::Ok, QMessageBox::NoButton);
+    } else {
+        QMessageBox::warning(nullptr, "Kelvara", text, QMessageBox::Ok, QMessageBox::NoButton);
+    }
+}
+
+enum class MissingPreview { not_ready, up_to_date, unreachable };
+
+MissingPreview missing_preview_reason(SourceContext& context) {
+    std::lock_guard lock(context.source_mutex());
+    const ApprovalEngine& engine = context.engine();
+    if (engine.in_flight() || engine.state().candidate) {
+        return MissingPreview::not_ready;
+    }
+    return engine.state().website_status == WebsiteStatus::available ? MissingPreview::up_to_date
+                                                                     : MissingPreview::unreachable;
+}
+
+bool load_and_preview(obs_properties_t* properties, SourceContext& context, const ContextLiveness& alive) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, kWaitStepMs);
+    if (!alive->load()) {
+        return false;
+    }
+    if (context.settings().input_kind == BannerInputKind::invalid) {
+        show_message(QMessageBox::Warning, "Enter a valid banner ID or Kelvara URL first.");
+        return false;
+    }
+    auto candidate = copy_preview_candidate(context);
+    if (!candidate) {
+        {
+            std::lock_guard lock(context.source_mutex());
+            context.engine().retry_discovery();
+        }
+        candidate = wait_for_preview_candidate(context);
+        if (!alive->load()) {
+            return false;
+        }
+    }
+    if (!candidate) {
+        if (missing_preview_reason(context) == MissingPreview::up_to_date) {
+            show_message(QMessageBox::Information, "Up to date \u2014 no update is waiting.");
+        } else {
+            show_message(QMessageBox::Warning,
+                         "The banner could not be loaded yet. Check the ID and network, then try again.");
+        }
+        return false;
+    }
+
+    const std::uint64_t revision = candidate->render_revision;
+    const PreviewDecision decision = show_candidate_preview(*candidate, false);
+    if (!alive->load()) {
+        return false; // the source was destroyed while the dialog was open
+    }
+    const auto revision_number = static_cast<unsigned long long>(revision);
+    if (decision == PreviewDecision::reject) {
+        if (!reject_if_current(context, revision)) {
+            return false;
+        }
+        enable_preview_button(properties);
+        log_line(LogLevel::info, "[kelvara] Candidate rejected sequence=%llu", revision_number);
+        return true;
+    }
+    if (decision == PreviewDecision::accept) {
+        if (!mark_previewed_if_current(context, revision) || !accept_marked_candidate(context)) {
+            return false;
+        }
+        enable_preview_button(properties);
+        log_line(LogLevel::info, "[kelvara] Candidate previewed and accepted sequence=%llu", revision_number);
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+PreviewDecision show_candidate_preview(const RenderRevision& candidate, bool offer_later) {
+    const QImage image = decode_preview(candidate);
+    if (image.isNull()) {
+        return PreviewDecision::later;
+    }
+    QDialog dialog;
+    dialog.setWindowTitle(QString("Kelvara candidate revision %1").arg(candidate.render_revision));
+    dialog.setModal(true);
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* preview = new QLabel(&dialog);
+    preview->setAlignment(Qt::AlignCenter);
+    preview->setAccessibleName("Candidate banner preview");
+    preview->setPixmap(QPixmap::fromImage(image.scaled(960, 640, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+    layout->addWidget(preview);
+    auto* buttons =
+        new QDialogButtonBox(QDialogButtonBox::Yes | QDialogButtonBox::No | QDialogButtonBox::Cancel, &dialog);
+    buttons->button(QDialogButtonBox::Yes)->setText("Accept");
+    buttons->button(QDialogButtonBox::No)->setText("Reject");
+    if (offer_later) {
+        buttons->button(QDialogButtonBox::Cancel)->setText("Later");
+    }
+    layout->addWidget(buttons);
+
+    PreviewDecision decision = PreviewDecision::later;
+    QObject::connect(buttons, &QDialogButtonBox::clicked, &dialog, [&](QAbstractButton* clicked) {
+        const auto role = buttons->standardButton(clicked);
+        if (role == QDialogButtonBox::Yes) {
+            decision = PreviewDecision::accept;
+        } else if (role == QDialogButtonBox::No) {
+            decision = PreviewDecision::reject;
+        }
+        dialog.accept();
+    });
+    dialog.exec();
+    return decision;
+}
+
+std::optional<RenderRevision> wait_for_preview_candidate(SourceContext& context) {
+    const ContextLiveness alive = context.liveness();
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (elapsed.elapsed() < kWaitForCandidateMs) {
+        if (!alive->load()) {
+            return std::nullopt;
+        }
+        if (auto candidate = copy_preview_candidate(context)) {
+            return candidate;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, kWaitStepMs);
+        QThread::msleep(kWaitStepMs);
+    }
+    return std::nullopt;
+}
+
+bool on_load_and_preview(obs_properties_t* properties, obs_property_t*, void* param) {
+    auto* context = static_cast<SourceContext*>(param);
+    if (context == nullptr) {
+        return false;
+    }
+    const ContextLiveness alive = context->liveness();
+    try {
+        return load_and_preview(properties, *context, alive);
+    } catch (const std::exception& error) {
+        log_line(LogLevel::error, "[kelvara] Cannot preview candidate: %s", error.what());
+        return false;
+    }
+}
+
+} // namespace kelvara
