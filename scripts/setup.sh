@@ -8,7 +8,8 @@ packages=(
     libgtest-dev libbenchmark-dev
     clang-14 libclang-rt-14-dev
     libspng-dev libqrcodegencpp-dev libzbar-dev
-    qt6-base-dev libobs-dev
+    qt6-base-dev libobs-dev libx11-dev
+    xvfb xauth libgl1-mesa-dri libegl-mesa0 libegl1 openssl curl
     nlohmann-json3-dev
 )
 

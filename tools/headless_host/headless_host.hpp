@@ -1,0 +1,92 @@
+#pragma once
+
+#include <obs.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace kelvara::host {
+
+struct HostOptions {
+    std::filesystem::path module_path; // the built kelvara-banner.so
+    std::filesystem::path module_data; // the module's data folder, as OBS finds it in the install layout
+    std::filesystem::path config_root; // where the module's configuration (and the snapshots) live
+    std::uint32_t width = 1280;
+    std::uint32_t height = 720;
+    std::uint32_t fps = 30;
+    bool echo_log = false; // also print every host log line
+};
+
+// One output frame, rows of R, G, B, A bytes without padding.
+struct Frame {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::uint64_t sequence = 0;
+    std::vector<std::uint8_t> rgba;
+
+    const std::uint8_t* pixel(std::uint32_t x, std::uint32_t y) const {
+        return &rgba[(std::size_t{y} * width + x) * 4];
+    }
+};
+
+// A real OBS host without the GUI: libobs with its OpenGL renderer on an X display, the module loaded from
+// the build tree, and the output channel read back exactly. The caller owns the QApplication (the host's
+// UI thread, which runs the module's network adapter and dialogs) and pumps its events.
+class HeadlessHost {
+public:
+    explicit HeadlessHost(const HostOptions& options); // throws std::runtime_error when libobs cannot start
+    ~HeadlessHost();
+    HeadlessHost(const HeadlessHost&) = delete;
+    HeadlessHost& operator=(const HeadlessHost&) = delete;
+
+    // A kelvara_banner source made from the settings (a new reference; release with obs_source_release).
+    obs_source_t* create_source(const std::string& name, obs_data_t* settings);
+    // Puts the source on output channel 0, or nothing.
+    void show(obs_source_t* source);
+
+    // Pumps Qt events for the given time.
+    static void pump_events(int milliseconds);
+    // Pumps events until the condition holds or the time is up; returns the condition's last value.
+    template <typename Condition>
+    static bool pump_until(Condition condition, int timeout_ms);
+
+    // The next output frame rendered after this call (events are pumped while waiting).
+    Frame next_frame(int timeout_ms = 5000);
+
+    std::vector<std::string> log_lines() const;
+    std::size_t count_log_lines(const std::string& fragment) const;
+
+private:
+    static void on_log(int level, const char* format, va_list arguments, void* param);
+    static void on_raw_video(void* param, struct video_data* frame);
+
+    HostOptions options_;
+    void* display_ = nullptr;
+    obs_module_t* module_ = nullptr;
+
+    mutable std::mutex mutex_;
+    std::condition_variable frame_arrived_;
+    std::vector<std::string> log_;
+    Frame latest_frame_;
+};
+
+template <typename Condition>
+bool HeadlessHost::pump_until(Condition condition, int timeout_ms) {
+    for (int waited = 0; waited < timeout_ms; waited += 10) {
+        if (condition()) {
+            return true;
+        }
+        pump_events(10);
+    }
+    return condition();
+}
+
+// Points Qt Network of this process at the stand-in service (as its HTTP proxy, which tunnels to the
+// service hosts) and trusts the service's test CA, as a host process may do. The module stays unchanged.
+void use_stand_in_service(std::uint16_t proxy_port, const std::filesystem::path& ca_certificate);
+
+} // namespace kelvara::host
