@@ -28,6 +28,9 @@ bool append_bounded(QNetworkReply& reply, QByteArray& buffer, qint64 limit) {
     if (buffer.size() > limit) {
         return false;
     }
+    if (!reply.isOpen()) {
+        return true; // aborted: nothing more to read
+    }
     const qint64 available = reply.bytesAvailable();
     const qint64 before = buffer.size();
     buffer.append(reply.read(limit - before + 1));

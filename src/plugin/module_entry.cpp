@@ -10,6 +10,8 @@
 
 #include <obs-module.h>
 
+#include <dlfcn.h>
+
 namespace {
 
 obs_module_t* module_handle = nullptr;
@@ -45,6 +47,16 @@ void report_tls_support() {
          QSslSocket::supportsSsl() ? "yes" : "no", QSslSocket::activeBackend().toUtf8().constData(),
          QSslSocket::availableBackends().join(",").toUtf8().constData(),
          QSslSocket::sslLibraryVersionString().toUtf8().constData());
+}
+
+// libobs destroys sources on a thread of its own, so the last steps of a source's teardown are queued to the
+// UI thread, and may run after the host unloaded its modules at shutdown. Keeping this library mapped until
+// the process ends means such a call never jumps into unmapped code.
+void keep_module_mapped() {
+    Dl_info self{};
+    if (dladdr(reinterpret_cast<void*>(&keep_module_mapped), &self) != 0 && self.dli_fname != nullptr) {
+        dlopen(self.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+    }
 }
 
 } // namespace
@@ -85,6 +97,7 @@ MODULE_EXPORT const char* obs_module_description(void) {
 }
 
 MODULE_EXPORT bool obs_module_load(void) {
+    keep_module_mapped();
     kelvara::set_log_sink(log_to_host);
     add_module_qt_plugins();
     report_tls_support();

@@ -9,7 +9,9 @@
 
 #include <obs-module.h>
 
+#include <QtCore/QCoreApplication>
 #include <QtCore/QMetaObject>
+#include <QtCore/QThread>
 
 #include <chrono>
 #include <stdexcept>
@@ -102,16 +104,27 @@ void SourceContext::destroy(SourceContext* context) noexcept {
         obs_remove_tick_callback(&SourceContext::on_tick, context);
         context->tick_registered_ = false;
     }
-    context->metadata_.shutdown();
+    const bool on_ui_thread = QThread::currentThread() == context->dispatch_object_->thread();
+    if (on_ui_thread) {
+        context->metadata_.shutdown();
+    }
     {
         std::lock_guard lock(context->source_mutex_);
         context->engine_.stop();
         context->closing_ = true;
         context->worker_.stop();
     }
-    // Destroying the dispatch object first discards notifications queued for this source.
-    context->dispatch_object_.reset();
-    delete context;
+    const auto finish = [context] {
+        context->metadata_.shutdown();
+        // Destroying the dispatch object discards notifications still queued for this source.
+        context->dispatch_object_.reset();
+        delete context;
+    };
+    if (on_ui_thread) {
+        finish();
+    } else {
+        QMetaObject::invokeMethod(QCoreApplication::instance(), finish, Qt::QueuedConnection);
+    }
 }
 
 void SourceContext::on_tick(void* param, float) noexcept {
@@ -138,7 +151,12 @@ void SourceContext::on_tick(void* param, float) noexcept {
         if (claimed) {
             const std::uint64_t revision = *claimed;
             QMetaObject::invokeMethod(
-                context->dispatch_object_.get(), [context, revision] { present_candidate_update(*context, revision); },
+                context->dispatch_object_.get(),
+                [context, revision, alive = context->liveness()] {
+                    if (alive->load()) {
+                        present_candidate_update(*context, revision);
+                    }
+                },
                 Qt::QueuedConnection);
         }
     } catch (const std::exception& error) {
@@ -202,6 +220,11 @@ void SourceContext::apply_source_settings(const RawSourceSettings& raw) {
     engine_.set_poll_interval(static_cast<std::uint64_t>(parsed.poll_seconds));
     store_settings(std::move(parsed));
     output_.show_approved(engine_.state().approved);
+}
+
+SourceSettings SourceContext::settings() {
+    std::lock_guard lock(source_mutex_);
+    return settings_;
 }
 
 void SourceContext::render(gs_effect_t* effect) {

@@ -45,7 +45,9 @@ public:
 
     // The host's create callback: null on failure, which is logged.
     static SourceContext* create(obs_data_t* settings, obs_source_t* source) noexcept;
-    // The host's destroy callback. Does not save: the snapshot holds the last committed state.
+    // The host's destroy callback. Does not save: the snapshot holds the last committed state. libobs runs it
+    // on its own destruction thread; what belongs to the UI thread (the network adapter, the dispatch
+    // object) is torn down there, and the context freed there, after everything else has stopped.
     static void destroy(SourceContext* context) noexcept;
     // Registered with obs_add_tick_callback: one finished exchange and one discovery step per video frame.
     static void on_tick(void* context, float seconds) noexcept;
@@ -66,8 +68,9 @@ public:
     // Every engine event runs under this lock.
     std::mutex& source_mutex() noexcept { return source_mutex_; }
     ApprovalEngine& engine() noexcept { return engine_; }
-    // Written only by the UI thread, which is also the only reader apart from the size callbacks' QR flag.
-    const SourceSettings& settings() const noexcept { return settings_; }
+    // A copy of the current settings. libobs applies settings of video sources on its graphics thread, while
+    // the panel and the review flows read them on the UI thread, so both sides go through the source lock.
+    SourceSettings settings();
     ContextLiveness liveness() const noexcept { return alive_; }
 
 private:

@@ -43,8 +43,7 @@ void add_info(obs_properties_t* properties, const char* name, const std::string&
     obs_properties_add_text(properties, name, text.c_str(), OBS_TEXT_INFO);
 }
 
-void add_status_lines(obs_properties_t* properties, SourceContext& context) {
-    const SourceSettings& settings = context.settings();
+void add_status_lines(obs_properties_t* properties, SourceContext& context, const SourceSettings& settings) {
     const bool valid_input = settings.input_kind != BannerInputKind::invalid;
     add_info(properties, "validation_status", valid_input ? "Banner input: valid" : settings.validation_message);
 
@@ -124,13 +123,14 @@ obs_properties_t* get_source_properties(SourceContext* context) {
     if (context == nullptr) {
         return properties;
     }
-    add_status_lines(properties, *context);
+    const SourceSettings settings = context->settings();
+    add_status_lines(properties, *context, settings);
     obs_property_t* preview =
         obs_properties_add_button2(properties, kPreviewButton, "Load & Preview", on_load_and_preview, context);
     obs_property_t* retry =
         obs_properties_add_button2(properties, kRetryButton, "Retry discovery", on_retry_discovery, context);
     obs_property_set_enabled(preview, true);
-    obs_property_set_enabled(retry, context->settings().input_kind == BannerInputKind::banner);
+    obs_property_set_enabled(retry, settings.input_kind == BannerInputKind::banner);
     return properties;
 }
 

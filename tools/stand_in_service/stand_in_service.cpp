@@ -115,7 +115,17 @@ StandInService::~StandInService() {
 }
 
 bool StandInService::listen_on_loopback(std::uint16_t port) {
-    return listen(QHostAddress::LocalHost, port);
+    const bool listening = listen(QHostAddress::LocalHost, port);
+    listening_port_ = serverPort();
+    return listening;
+}
+
+void StandInService::set_offline(bool offline) {
+    if (offline) {
+        close();
+    } else if (!isListening()) {
+        listen(QHostAddress::LocalHost, listening_port_);
+    }
 }
 
 void StandInService::incomingConnection(qintptr descriptor) {
@@ -125,11 +135,6 @@ void StandInService::incomingConnection(qintptr descriptor) {
         return;
     }
     ++connections_;
-    if (offline_) {
-        reset(*socket);
-        socket->deleteLater();
-        return;
-    }
     auto connection = std::make_shared<Connection>();
     connection->socket = socket;
     connect(socket, &QSslSocket::readyRead, this, [this, connection] {

@@ -51,13 +51,14 @@ public:
 
     // Port 0 picks a free one.
     bool listen_on_loopback(std::uint16_t port = 0);
-    std::uint16_t port() const { return serverPort(); }
+    std::uint16_t port() const { return listening_port_; }
 
     BannerCatalog& catalog() { return catalog_; }
     void add_fault(Fault fault) { faults_.push_back(std::move(fault)); }
     void clear_faults() { faults_.clear(); }
-    // Offline: every connection is reset as soon as it arrives.
-    void set_offline(bool offline) { offline_ = offline; }
+    // Offline: nothing listens on the port any more, as when the service host is unreachable; back online,
+    // the same port listens again.
+    void set_offline(bool offline);
     void set_identity(ServerIdentity identity) { identity_ = identity; }
 
     const std::vector<RecordedRequest>& requests() const { return requests_; }
@@ -75,7 +76,7 @@ private:
 
     BannerCatalog catalog_;
     std::deque<Fault> faults_;
-    bool offline_ = false;
+    std::uint16_t listening_port_ = 0;
     ServerIdentity identity_ = ServerIdentity::service;
     std::vector<RecordedRequest> requests_;
     std::size_t connections_ = 0;

@@ -1,0 +1,153 @@
+// The module in a real libobs host, against the stand-in service over TLS.
+#include "host_fixture.hpp"
+
+#include <QtWidgets/QMainWindow>
+
+#include <cstdlib>
+#include <fstream>
+
+namespace kelvara::test {
+namespace {
+
+using standin::StandInBanner;
+
+const std::vector<int> kRed{255, 0, 0, 255};
+const std::vector<int> kBlue{0, 0, 255, 255};
+
+void publish(const std::string& banner_id, std::vector<standin::StandInRevision> revisions) {
+    StandInBanner banner;
+    banner.revisions = std::move(revisions);
+    shared_service().catalog().set_banner(banner_id, std::move(banner));
+}
+
+// Accepts the waiting candidate through the panel's "Load & Preview" button, as an operator would.
+void accept_through_preview(const TestSource& source) {
+    bool refreshed = false;
+    const std::string title = answering_dialog("Accept", [&] { refreshed = source.click("preview_candidate"); });
+    EXPECT_TRUE(title.starts_with("Kelvara candidate revision ")) << title;
+    EXPECT_TRUE(refreshed);
+}
+
+bool qr_area_has_black_and_white(std::uint32_t x0, std::uint32_t y0, std::uint32_t side) {
+    const host::Frame frame = shared_host().next_frame();
+    bool black = false, white = false;
+    for (std::uint32_t y = y0; y < y0 + side; ++y) {
+        for (std::uint32_t x = x0; x < x0 + side; ++x) {
+            const std::uint8_t* p = frame.pixel(x, y);
+            black = black || (p[0] == 0 && p[1] == 0 && p[2] == 0 && p[3] == 255);
+            white = white || (p[0] == 255 && p[1] == 255 && p[2] == 255 && p[3] == 255);
+        }
+    }
+    return black && white;
+}
+
+// libobs applies settings of video sources on its next video tick.
+void update_and_wait(TestSource& source, const std::string& url, const std::string& expected_validation) {
+    source.update(url, false);
+    EXPECT_TRUE(host::HeadlessHost::pump_until(
+        [&] { return source.info_line("validation_status") == expected_validation; }, 3000))
+        << url;
+}
+
+std::size_t requests_for(const std::string& banner_id) {
+    std::size_t count = 0;
+    for (const auto& request : shared_service().requests()) {
+        count += request.target.find("/banners/" + banner_id + "/") != std::string::npos;
+    }
+    return count;
+}
+
+TEST(HostModule, LoadsAndRegistersTheSourceType) {
+    host::HeadlessHost& host = shared_host();
+    EXPECT_EQ(host.count_log_lines("[kelvara] TLS support=yes active-backend="), 1u);
+    EXPECT_STREQ(obs_source_get_display_name("kelvara_banner"), "Kelvara Banner");
+    EXPECT_EQ(obs_get_source_output_flags("kelvara_banner"), 9u);
+    obs_properties_t* properties = obs_get_source_properties("kelvara_banner");
+    std::vector<std::string> names;
+    for (obs_property_t* p = obs_properties_first(properties); p != nullptr; obs_property_next(&p)) {
+        names.emplace_back(obs_property_name(p));
+    }
+    obs_properties_destroy(properties);
+    EXPECT_EQ(names, (std::vector<std::string>{"url", "poll_seconds", "qr_enabled"}));
+}
+
+TEST(HostModule, ApprovedBannerReachesTheOutputAndSurvivesOutages) {
+    publish("flow", {stand_in_revision(1, solid_png(200, 40, 255, 0, 0))});
+    TestSource source("flow source", "flow", true);
+    shared_host().show(source.get());
+    ASSERT_TRUE(wait_for_update_waiting(source, 1));
+    EXPECT_EQ(source.info_line("approved_status"),
+              "No approved output yet \u2014 the stream stays blank until you Preview and Accept the latest "
+              "candidate.");
+    EXPECT_EQ(output_pixel(10, 20)[3], 0); // the candidate is not on air
+
+    accept_through_preview(source);
+    EXPECT_EQ(source.info_line("approved_revision"), "Approved revision: 1");
+    // 200 x 40 with QR code: 280 x 64, banner at (0, 12), QR square 64 at (216, 0).
+    EXPECT_EQ(obs_source_get_width(source.get()), 280u);
+    EXPECT_EQ(obs_source_get_height(source.get()), 64u);
+    ASSERT_TRUE(host::HeadlessHost::pump_until([] { return output_pixel(10, 20) == kRed; }, 5000));
+    EXPECT_TRUE(qr_area_has_black_and_white(216, 0, 64));
+
+    // The service goes away: the banner stays on air and the panel says so.
+    shared_service().set_offline(true);
+    EXPECT_TRUE(source.click("retry_discovery"));
+    ASSERT_TRUE(host::HeadlessHost::pump_until(
+        [&] { return source.info_line("website_status") == "Offline \u2014 approved output preserved"; }, 10000));
+    EXPECT_EQ(output_pixel(10, 20), kRed);
+
+    // Back online with a newer revision: it waits as the candidate and never reaches the output by itself.
+    shared_service().set_offline(false);
+    publish("flow",
+            {stand_in_revision(1, solid_png(200, 40, 255, 0, 0)), stand_in_revision(2, solid_png(200, 40, 0, 0, 255))});
+    ASSERT_TRUE(host::HeadlessHost::pump_until([&] { return source.click("retry_discovery"); }, 6000));
+    ASSERT_TRUE(wait_for_update_waiting(source, 2, 15000));
+    EXPECT_EQ(output_pixel(10, 20), kRed);
+    shared_host().show(nullptr);
+}
+
+TEST(HostModule, InvalidInputKeepsFollowingThePreviousBanner) {
+    publish("steady", {});
+    TestSource source("steady source", "steady", false);
+    ASSERT_TRUE(host::HeadlessHost::pump_until([] { return requests_for("steady") >= 1; }, 10000));
+    update_and_wait(source, "https://example.com/banner/steady",
+                    "Use a banner ID or https://kelvara.com/banner/{bannerId}");
+    EXPECT_EQ(source.info_line("approved_status"), "");
+    EXPECT_FALSE(source.button_enabled("retry_discovery"));
+    EXPECT_TRUE(source.button_enabled("preview_candidate"));
+    // The engine still follows "steady" (a retry would ask about it); the panel only shows the message.
+    update_and_wait(source, "steady", "Banner input: valid");
+    const auto before = requests_for("steady");
+    EXPECT_TRUE(source.click("retry_discovery"));
+    ASSERT_TRUE(host::HeadlessHost::pump_until([&] { return requests_for("steady") > before; }, 10000));
+
+    update_and_wait(source, "https://kelvara.com/banner/steady/revision/3", "Banner input: valid");
+    EXPECT_FALSE(source.button_enabled("retry_discovery"));
+}
+
+TEST(HostModule, DestroyedSourceHandlesNoLateAnswer) {
+    publish("silent", {stand_in_revision(1, solid_png(20, 20, 0, 255, 0))});
+    standin::Fault silence;
+    silence.target_prefix = "/api/public/banners/silent/";
+    silence.delivery = standin::Delivery::silence;
+    shared_service().add_fault(silence);
+    const auto outcomes_before = shared_host().count_log_lines("[kelvara] Network outcome");
+    TestSource source("silent source", "silent", false);
+    ASSERT_TRUE(host::HeadlessHost::pump_until([] { return requests_for("silent") >= 1; }, 10000));
+    source.release(); // the exchange is still in flight
+    host::HeadlessHost::pump_events(300);
+    EXPECT_EQ(shared_host().count_log_lines("[kelvara] Network outcome"), outcomes_before);
+    EXPECT_EQ(shared_host().count_log_lines("[kelvara] Discovery tick failed"), 0u);
+}
+
+} // namespace
+} // namespace kelvara::test
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    const int result = RUN_ALL_TESTS();
+    kelvara::test::shut_down_shared_host();
+    return result;
+}
