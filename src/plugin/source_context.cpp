@@ -80,7 +80,7 @@ EngineState SourceContext::initial_state(const std::optional<EngineState>& loade
 SourceContext* SourceContext::create(obs_data_t* settings, obs_source_t* source) noexcept {
     SourceContext* context = nullptr;
     try {
-        SourceIdentity identity(source);
+        SourceIdentity identity(source, settings);
         auto snapshot = snapshot_path(module_config_root(), identity.value());
         context = new SourceContext(std::move(identity), std::move(snapshot), read_source_settings(settings));
         context->update_output_size();

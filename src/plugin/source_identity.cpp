@@ -41,23 +41,21 @@ std::set<std::string> live_kept_identities;
 
 } // namespace
 
-SourceIdentity::SourceIdentity(obs_source_t* source) {
+SourceIdentity::SourceIdentity(obs_source_t* source, obs_data_t* settings) {
     if (const GetUuid get_uuid = host_uuid_function()) {
         const char* uuid = get_uuid(source);
         value_ = uuid != nullptr ? uuid : "";
         return;
     }
-    obs_data_t* kept = obs_source_get_private_settings(source);
-    value_ = obs_data_get_string(kept, kKeptIdentityKey);
+    value_ = obs_data_get_string(settings, kKeptIdentityKey);
     {
         std::lock_guard lock(live_mutex);
         if (value_.empty() || live_kept_identities.contains(value_)) {
             value_ = random_uuid();
-            obs_data_set_string(kept, kKeptIdentityKey, value_.c_str());
+            obs_data_set_string(settings, kKeptIdentityKey, value_.c_str());
         }
         live_kept_identities.insert(value_);
     }
-    obs_data_release(kept);
     kept_ = true;
 }
 

@@ -9,6 +9,8 @@
 namespace kelvara::test {
 namespace {
 
+std::string program_path;
+
 using standin::StandInBanner;
 
 const std::vector<int> kRed{255, 0, 0, 255};
@@ -131,6 +133,7 @@ TEST(HostModule, DestroyedSourceHandlesNoLateAnswer) {
     silence.target_prefix = "/api/public/banners/silent/";
     silence.delivery = standin::Delivery::silence;
     shared_service().add_fault(silence);
+    host::HeadlessHost::pump_events(300); // sources of earlier tests finish going away
     const auto outcomes_before = shared_host().count_log_lines("[kelvara] Network outcome");
     TestSource source("silent source", "silent", false);
     ASSERT_TRUE(host::HeadlessHost::pump_until([] { return requests_for("silent") >= 1; }, 10000));
@@ -140,12 +143,73 @@ TEST(HostModule, DestroyedSourceHandlesNoLateAnswer) {
     EXPECT_EQ(shared_host().count_log_lines("[kelvara] Discovery tick failed"), 0u);
 }
 
+std::filesystem::path snapshot_of(const TestSource& source) {
+    obs_data_t* settings = obs_source_get_settings(source.get());
+    const std::string identity = obs_data_get_string(settings, "kelvara_source_uuid");
+    obs_data_release(settings);
+    return host_paths().config_root / "kelvara-banner" / "sources" / (identity + ".approval");
+}
+
+TEST(HostModule, CreationWritesTheSnapshotOnlyForAFollowedBanner) {
+    publish("fresh", {});
+    TestSource followed("fresh source", "fresh", false);
+    EXPECT_TRUE(std::filesystem::exists(snapshot_of(followed))); // written by the retry at creation, before any tick
+    TestSource pinned("pinned source", "https://kelvara.com/banner/fresh/revision/4", false);
+    TestSource invalid("invalid source", "not a banner", false);
+    EXPECT_FALSE(std::filesystem::exists(snapshot_of(pinned)));
+    EXPECT_FALSE(std::filesystem::exists(snapshot_of(invalid)));
+    EXPECT_NE(snapshot_of(followed), snapshot_of(pinned));
+}
+
+// A second host process loads the saved source (its private settings carry the identity) while the service
+// never answers: the approved banner is back from the snapshot alone.
+TEST(HostModule, RestartRestoresTheApprovedOutputFromTheSnapshot) {
+    publish("restart", {stand_in_revision(1, solid_png(120, 30, 0, 0, 255))});
+    const auto saved = host_paths().config_root / "restart-source.json";
+    {
+        TestSource source("restart source", "restart", false);
+        ASSERT_TRUE(wait_for_update_waiting(source, 1));
+        accept_through_preview(source);
+        obs_data_t* data = obs_save_source(source.get());
+        ASSERT_TRUE(obs_data_save_json(data, saved.c_str()));
+        obs_data_release(data);
+    }
+    host::HeadlessHost::pump_events(100);
+    const std::string command = "KELVARA_TEST_CONFIG_ROOT=" + host_paths().config_root.string() +
+                                " KELVARA_RESTORE_SOURCE=" + saved.string() + " " + program_path +
+                                " --gtest_filter=HostRestart.* > " + (host_paths().config_root / "child.log").string() +
+                                " 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0) << "see " << (host_paths().config_root / "child.log");
+}
+
+TEST(HostRestart, ShowsTheSnapshotBeforeAnyAnswer) {
+    const char* saved = std::getenv("KELVARA_RESTORE_SOURCE");
+    if (saved == nullptr) {
+        GTEST_SKIP() << "runs as the second process of RestartRestoresTheApprovedOutputFromTheSnapshot";
+    }
+    standin::Fault silence;
+    silence.target_prefix = "/";
+    silence.count = -1;
+    silence.delivery = standin::Delivery::silence;
+    shared_service().add_fault(silence);
+    shared_host();
+    obs_data_t* data = obs_data_create_from_json_file(saved);
+    TestSource source(obs_load_source(data));
+    obs_data_release(data);
+    shared_host().show(source.get());
+    EXPECT_TRUE(host::HeadlessHost::pump_until([] { return output_pixel(5, 5) == kBlue; }, 3000));
+    EXPECT_EQ(source.info_line("approved_revision"), "Approved revision: 1");
+    EXPECT_EQ(shared_host().count_log_lines("[kelvara] Network outcome"), 0u);
+    shared_host().show(nullptr);
+}
+
 } // namespace
 } // namespace kelvara::test
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
+    kelvara::test::program_path = std::filesystem::canonical("/proc/self/exe").string();
     ::testing::InitGoogleTest(&argc, argv);
     const int result = RUN_ALL_TESTS();
     kelvara::test::shut_down_shared_host();
