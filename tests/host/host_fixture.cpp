@@ -3,6 +3,8 @@
 #include "support/png_files.hpp"
 
 #include <QtCore/QTimer>
+#include <QtWidgets/QLabel>
+#include <QtWidgets/QMessageBox>
 
 #include <cstdlib>
 
@@ -153,8 +155,9 @@ bool wait_for_update_waiting(const TestSource& source, std::uint64_t revision, i
                                           timeout_ms);
 }
 
-std::string answering_dialog(const QString& button_text, const std::function<void()>& action) {
-    std::string title;
+SeenDialog answering_dialog(const QString& button_text, const std::function<void()>& action,
+                            const std::function<void()>& before_click) {
+    SeenDialog seen;
     QTimer watcher;
     QObject::connect(&watcher, &QTimer::timeout, [&] {
         for (QWidget* widget : QApplication::topLevelWidgets()) {
@@ -162,20 +165,39 @@ std::string answering_dialog(const QString& button_text, const std::function<voi
             if (dialog == nullptr || !dialog->isVisible()) {
                 continue;
             }
-            for (QPushButton* button : dialog->findChildren<QPushButton*>()) {
-                if (button->text() == button_text) {
-                    title = dialog->windowTitle().toStdString();
-                    watcher.stop();
-                    button->click();
-                    return;
+            watcher.stop();
+            seen.title = dialog->windowTitle().toStdString();
+            if (auto* box = qobject_cast<QMessageBox*>(dialog)) {
+                seen.text = box->text().toStdString();
+            }
+            for (QLabel* label : dialog->findChildren<QLabel*>()) {
+                if (label->accessibleName() == "Candidate banner preview") {
+                    seen.preview_width = label->pixmap().width();
+                    seen.preview_height = label->pixmap().height();
                 }
             }
+            QPushButton* target = nullptr;
+            for (QPushButton* button : dialog->findChildren<QPushButton*>()) {
+                seen.buttons.push_back(button->text().toStdString());
+                if (button->text() == button_text) {
+                    target = button;
+                }
+            }
+            if (before_click) {
+                before_click();
+            }
+            if (target != nullptr) {
+                target->click();
+            } else {
+                dialog->reject();
+            }
+            return;
         }
     });
     watcher.start(20);
     action();
     watcher.stop();
-    return title;
+    return seen;
 }
 
 std::vector<int> output_pixel(std::uint32_t x, std::uint32_t y) {

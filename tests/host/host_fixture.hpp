@@ -67,9 +67,19 @@ private:
 // Waits until the source's panel shows a candidate that is ready for review.
 bool wait_for_update_waiting(const TestSource& source, std::uint64_t revision, int timeout_ms = 10000);
 
+// What an operator saw of a dialog.
+struct SeenDialog {
+    std::string title;                // "" when no dialog opened
+    std::string text;                 // a message box's text
+    std::vector<std::string> buttons; // button texts, in layout order
+    int preview_width = 0;            // the candidate preview's pixmap size
+    int preview_height = 0;
+};
+
 // While `action` runs (it may block in a modal dialog), answers the first dialog that opens by clicking
-// the button with the given text. Returns the dialog's window title ("" when none opened).
-std::string answering_dialog(const QString& button_text, const std::function<void()>& action);
+// the button with the given text, after running `before_click` (if any) inside the dialog's event loop.
+SeenDialog answering_dialog(const QString& button_text, const std::function<void()>& action,
+                            const std::function<void()>& before_click = {});
 
 // The colour of one output pixel as R, G, B, A.
 std::vector<int> output_pixel(std::uint32_t x, std::uint32_t y);

@@ -25,8 +25,8 @@ void publish(const std::string& banner_id, std::vector<standin::StandInRevision>
 // Accepts the waiting candidate through the panel's "Load & Preview" button, as an operator would.
 void accept_through_preview(const TestSource& source) {
     bool refreshed = false;
-    const std::string title = answering_dialog("Accept", [&] { refreshed = source.click("preview_candidate"); });
-    EXPECT_TRUE(title.starts_with("Kelvara candidate revision ")) << title;
+    const SeenDialog seen = answering_dialog("Accept", [&] { refreshed = source.click("preview_candidate"); });
+    EXPECT_TRUE(seen.title.starts_with("Kelvara candidate revision ")) << seen.title;
     EXPECT_TRUE(refreshed);
 }
 
