@@ -1,13 +1,15 @@
 # Entry points for people and CI. Every target installs what is missing first (scripts/setup.sh).
 BUILD_DIR      ?= build
 ASAN_BUILD_DIR ?= build-asan
+ASAN_HOST_BUILD_DIR ?= build-asan-host
 BENCH_BUILD_DIR ?= build-bench
 FUZZ_BUILD_DIR ?= build-fuzz
 TSAN_BUILD_DIR ?= build-tsan
+DEMO_OUT       ?= demo-output
 FUZZ_SECONDS   ?= 30
 CTEST_FLAGS    ?= --output-on-failure --timeout 300 -j2
 
-.PHONY: all deps build test sanitize tsan bench fuzz clean
+.PHONY: all deps build demo test sanitize sanitize-host tsan bench fuzz package clean
 
 all: build
 
@@ -17,6 +19,14 @@ deps:
 build: deps
 	cmake -S . -B $(BUILD_DIR) -G Ninja
 	cmake --build $(BUILD_DIR)
+
+# The main job: a scripted show with the real module in a headless OBS host against the stand-in service.
+# Writes a PNG of the output after each step, and a screenshot of the preview dialog, to $(DEMO_OUT)/.
+demo: deps
+	cmake -S . -B $(BUILD_DIR) -G Ninja
+	cmake --build $(BUILD_DIR) --target kelvara-demo
+	xvfb-run -a $(BUILD_DIR)/tools/demo/kelvara-demo --module $(BUILD_DIR)/src/kelvara-banner.so --data data \
+		--out $(DEMO_OUT)
 
 # Builds everything and runs every test.
 test: build
@@ -29,11 +39,23 @@ sanitize: deps
 	cmake --build $(ASAN_BUILD_DIR)
 	ctest --test-dir $(ASAN_BUILD_DIR) $(CTEST_FLAGS)
 
+# The module in the host under AddressSanitizer: the cases where a source goes away while the operator
+# looks at its dialog or while an exchange is in flight.
+sanitize-host: deps
+	cmake -S . -B $(ASAN_HOST_BUILD_DIR) -G Ninja -DKELVARA_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=Debug
+	cmake --build $(ASAN_HOST_BUILD_DIR) --target host_tests
+	ASAN_OPTIONS=detect_leaks=0 xvfb-run -a $(ASAN_HOST_BUILD_DIR)/tests/host_tests \
+		--gtest_filter='Review.SourceDestroyed*:HostModule.DestroyedSource*:Review.AcceptOfACandidate*'
+
+# A Debian package of the module (system layout) in $(BUILD_DIR).
+package: build
+	cd $(BUILD_DIR) && cpack
+
 # The threaded parts under ThreadSanitizer.
 tsan: deps
 	cmake -S . -B $(TSAN_BUILD_DIR) -G Ninja -DKELVARA_SANITIZE=thread -DCMAKE_BUILD_TYPE=RelWithDebInfo
-	cmake --build $(TSAN_BUILD_DIR) --target output_tests
-	ctest --test-dir $(TSAN_BUILD_DIR) $(CTEST_FLAGS) -R '^DecodeWorkerTest\.'
+	cmake --build $(TSAN_BUILD_DIR) --target output_tests network_tests
+	ctest --test-dir $(TSAN_BUILD_DIR) $(CTEST_FLAGS) -R '^(DecodeWorkerTest|NetworkThreadTest)\.'
 
 # Every benchmark; each goal prints one "GOAL <name> <value> <op> <target> PASS|MISS" line.
 bench: deps

@@ -4,12 +4,12 @@
 set -euo pipefail
 
 packages=(
-    g++ cmake ninja-build make pkg-config
+    g++ cmake ninja-build make pkg-config dpkg-dev
     libgtest-dev libbenchmark-dev
     clang-14 libclang-rt-14-dev
     libspng-dev libqrcodegencpp-dev libzbar-dev
     qt6-base-dev libobs-dev libx11-dev
-    xvfb xauth libgl1-mesa-dri libegl-mesa0 libegl1 openssl curl
+    xvfb xauth libgl1-mesa-dri libegl-mesa0 libegl1 openssl curl fonts-dejavu-core
     nlohmann-json3-dev
 )
 

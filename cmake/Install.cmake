@@ -1,0 +1,37 @@
+# Two install layouts, the ones OBS Studio searches for plug-ins on Linux:
+#   system: <prefix>/lib/<multiarch>/obs-plugins/kelvara-banner.so and <prefix>/share/obs/obs-plugins/kelvara-banner/
+#   user:   ~/.config/obs-studio/plugins/kelvara-banner/bin/64bit/kelvara-banner.so with data/ beside bin/
+set(KELVARA_INSTALL_LAYOUT "system" CACHE STRING "Install layout: system or user")
+set_property(CACHE KELVARA_INSTALL_LAYOUT PROPERTY STRINGS system user)
+include(GNUInstallDirs)
+
+if(KELVARA_INSTALL_LAYOUT STREQUAL "user")
+    if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
+        set(CMAKE_INSTALL_PREFIX "$ENV{HOME}/.config/obs-studio/plugins" CACHE PATH "" FORCE)
+    endif()
+    set(module_destination "kelvara-banner/bin/64bit")
+    set(data_destination "kelvara-banner/data")
+else()
+    if(CMAKE_LIBRARY_ARCHITECTURE)
+        set(module_destination "lib/${CMAKE_LIBRARY_ARCHITECTURE}/obs-plugins") # where Debian's OBS looks
+    else()
+        set(module_destination "${CMAKE_INSTALL_LIBDIR}/obs-plugins")
+    endif()
+    set(data_destination "${CMAKE_INSTALL_DATAROOTDIR}/obs/obs-plugins/kelvara-banner")
+endif()
+
+install(TARGETS kelvara-banner LIBRARY DESTINATION "${module_destination}")
+install(DIRECTORY data/locale DESTINATION "${data_destination}")
+# Qt plug-ins the module adds to Qt's library path (see data/qt-plugins/README.md); the folder always exists.
+install(DIRECTORY DESTINATION "${data_destination}/qt-plugins")
+
+set(CPACK_GENERATOR "DEB")
+set(CPACK_PACKAGE_NAME "obs-kelvara-banner")
+set(CPACK_PACKAGE_VENDOR "Kelvara")
+set(CPACK_PACKAGE_CONTACT "Kelvara for OBS <obs@kelvara.com>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Kelvara banner source for OBS Studio with explicit revision approval")
+set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
+set(CPACK_DEBIAN_PACKAGE_SECTION "video")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON) # libobs0, Qt 6 Network/Widgets, libspng0, libqrcodegencpp1 from the binary
+include(CPack)
