@@ -152,9 +152,7 @@ int main(int argc, char** argv) {
     // The frame that takes the 16 MiB candidate (and saves it): the slowest frame while the outcome lands.
     banner.revisions.push_back(revision(1, big));
     service.catalog().set_banner("tick", banner);
-    obs_properties_t* properties = obs_source_properties(source);
-    obs_property_button_clicked(obs_properties_get(properties, "retry_discovery"), source);
-    obs_properties_destroy(properties);
+    kelvara::host::click_property_button(source, "retry_discovery");
     {
         std::lock_guard lock(probe.mutex);
         probe.durations_us.clear();

@@ -1,11 +1,10 @@
 #pragma once
 
-#include <png.h>
+#include "support/png_files.hpp"
 
 #include <algorithm>
 #include <cstdint>
 #include <random>
-#include <stdexcept>
 #include <vector>
 
 namespace kelvara::bench {
@@ -14,26 +13,12 @@ namespace kelvara::bench {
 // enough that an 8192 x 8192 image stays below the 16 MiB an approved image may have. Written row by row, so
 // making it holds only the compressed file in memory.
 inline std::vector<std::uint8_t> block_noise_png(std::uint32_t width, std::uint32_t height, std::uint32_t seed) {
-    std::vector<std::uint8_t> out;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        throw std::runtime_error("cannot encode benchmark PNG");
-    }
-    png_set_write_fn(
-        png, &out,
-        [](png_structp p, png_bytep data, png_size_t length) {
-            auto* target = static_cast<std::vector<std::uint8_t>*>(png_get_io_ptr(p));
-            target->insert(target->end(), data, data + length);
-        },
-        nullptr);
-    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
+    test::PngSpec header;
+    header.width = width;
+    header.height = height;
     std::mt19937 random(seed);
     std::vector<png_byte> row(std::size_t{width} * 4);
-    for (std::uint32_t y = 0; y < height; ++y) {
+    return test::encode_png_rows(header, [&](std::uint32_t y) {
         if (y % 8 == 0) {
             for (std::uint32_t x = 0; x < width; ++x) {
                 if (x % 8 == 0) {
@@ -47,11 +32,8 @@ inline std::vector<std::uint8_t> block_noise_png(std::uint32_t width, std::uint3
                 }
             }
         }
-        png_write_row(png, row.data());
-    }
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return out;
+        return row.data();
+    });
 }
 
 } // namespace kelvara::bench

@@ -65,29 +65,19 @@ void read_bounded(QNetworkReply* reply, ReplyBuffer& buffer, qint64 limit) {
     }
 }
 
-struct ReplyFields {
-    std::int32_t status = 0;
-    std::string url;
-    std::string content_type;
-    bool redirected = false;
-};
-
-ReplyFields read_reply_fields(const QNetworkReply& reply) {
-    ReplyFields fields;
-    fields.status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    fields.url = reply.url().toEncoded(QUrl::FullyEncoded).toStdString();
-    fields.content_type = reply.header(QNetworkRequest::ContentTypeHeader).toString().toStdString();
-    fields.redirected = reply.attribute(QNetworkRequest::RedirectionTargetAttribute).isValid();
-    return fields;
+// The fields both kinds of view read off a finished reply in the same way.
+template <typename View>
+View common_view(const QNetworkReply& reply) {
+    View view;
+    view.status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    view.url = reply.url().toEncoded(QUrl::FullyEncoded).toStdString();
+    view.content_type = reply.header(QNetworkRequest::ContentTypeHeader).toString().toStdString();
+    view.redirected = reply.attribute(QNetworkRequest::RedirectionTargetAttribute).isValid();
+    return view;
 }
 
 DiscoveryResponseView discovery_view(const QNetworkReply& reply, const ReplyBuffer& buffer) {
-    ReplyFields fields = read_reply_fields(reply);
-    DiscoveryResponseView view;
-    view.status = fields.status;
-    view.url = std::move(fields.url);
-    view.content_type = std::move(fields.content_type);
-    view.redirected = fields.redirected;
+    auto view = common_view<DiscoveryResponseView>(reply);
     view.body = buffer.bytes.toStdString();
     const QByteArray etag = reply.rawHeader("ETag");
     if (!etag.isEmpty()) {
@@ -97,12 +87,7 @@ DiscoveryResponseView discovery_view(const QNetworkReply& reply, const ReplyBuff
 }
 
 ImageResponseView image_view(const QNetworkReply& reply, const ReplyBuffer& buffer) {
-    ReplyFields fields = read_reply_fields(reply);
-    ImageResponseView view;
-    view.status = fields.status;
-    view.url = std::move(fields.url);
-    view.content_type = std::move(fields.content_type);
-    view.redirected = fields.redirected;
+    auto view = common_view<ImageResponseView>(reply);
     if (!buffer.overflowed && reply.error() != QNetworkReply::OperationCanceledError) {
         view.body.assign(buffer.bytes.begin(), buffer.bytes.end());
     }

@@ -127,11 +127,7 @@ std::vector<std::string> TestSource::property_names() const {
 }
 
 std::string TestSource::info_line(const char* name) const {
-    obs_properties_t* properties = obs_source_properties(source_);
-    obs_property_t* property = obs_properties_get(properties, name);
-    std::string text = property != nullptr ? obs_property_description(property) : "";
-    obs_properties_destroy(properties);
-    return text;
+    return host::property_text(source_, name);
 }
 
 bool TestSource::button_enabled(const char* name) const {
@@ -143,10 +139,7 @@ bool TestSource::button_enabled(const char* name) const {
 }
 
 bool TestSource::click(const char* button) const {
-    obs_properties_t* properties = obs_source_properties(source_);
-    const bool refresh = obs_property_button_clicked(obs_properties_get(properties, button), source_);
-    obs_properties_destroy(properties);
-    return refresh;
+    return host::click_property_button(source_, button);
 }
 
 bool wait_for_update_waiting(const TestSource& source, std::uint64_t revision, int timeout_ms) {

@@ -175,12 +175,7 @@ TEST(Review, SourceDestroyedWhileTheDialogIsOpenIsNeverTouched) {
     obs_source_get_ref(raw); // the click below needs the source; the test holds the last reference
     bool refreshed = true;
     answering_dialog(
-        "Accept",
-        [&] {
-            obs_properties_t* properties = obs_source_properties(raw);
-            refreshed = obs_property_button_clicked(obs_properties_get(properties, "preview_candidate"), raw);
-            obs_properties_destroy(properties);
-        },
+        "Accept", [&] { refreshed = host::click_property_button(raw, "preview_candidate"); },
         [&] {
             source.reset();
             obs_source_release(raw);

@@ -60,7 +60,10 @@ inline void fill_random(PngSpec& spec, std::uint32_t seed) {
     }
 }
 
-inline std::vector<std::uint8_t> encode_png(const PngSpec& spec) {
+// Writes a PNG row by row: `next_row(y)` returns a pointer to row y in PNG's packing. Only the compressed
+// file is held in memory, so very large images can be made cheaply.
+template <typename NextRow>
+std::vector<std::uint8_t> encode_png_rows(const PngSpec& header, NextRow next_row) {
     std::vector<std::uint8_t> out;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
@@ -75,28 +78,34 @@ inline std::vector<std::uint8_t> encode_png(const PngSpec& spec) {
             target->insert(target->end(), data, data + length);
         },
         nullptr);
-    png_set_compression_level(png, spec.compression_level);
-    png_set_IHDR(png, info, spec.width, spec.height, spec.bit_depth, spec.colour_type,
-                 spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+    png_set_compression_level(png, header.compression_level);
+    png_set_IHDR(png, info, header.width, header.height, header.bit_depth, header.colour_type,
+                 header.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
-    if (!spec.palette.empty()) {
-        png_set_PLTE(png, info, spec.palette.data(), static_cast<int>(spec.palette.size()));
+    if (!header.palette.empty()) {
+        png_set_PLTE(png, info, header.palette.data(), static_cast<int>(header.palette.size()));
     }
-    if (!spec.palette_alpha.empty()) {
-        png_set_tRNS(png, info, spec.palette_alpha.data(), static_cast<int>(spec.palette_alpha.size()), nullptr);
-    } else if (spec.transparent_colour) {
-        auto colour = *spec.transparent_colour;
+    if (!header.palette_alpha.empty()) {
+        png_set_tRNS(png, info, header.palette_alpha.data(), static_cast<int>(header.palette_alpha.size()), nullptr);
+    } else if (header.transparent_colour) {
+        auto colour = *header.transparent_colour;
         png_set_tRNS(png, info, nullptr, 0, &colour);
     }
     png_write_info(png, info);
-    std::vector<png_bytep> pointers;
-    for (const auto& row : spec.rows) {
-        pointers.push_back(const_cast<png_bytep>(row.data()));
+    // Interlaced images need every row in each pass.
+    const int passes = header.interlaced ? png_set_interlace_handling(png) : 1;
+    for (int pass = 0; pass < passes; ++pass) {
+        for (std::uint32_t y = 0; y < header.height; ++y) {
+            png_write_row(png, next_row(y));
+        }
     }
-    png_write_image(png, pointers.data());
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
     return out;
+}
+
+inline std::vector<std::uint8_t> encode_png(const PngSpec& spec) {
+    return encode_png_rows(spec, [&](std::uint32_t y) { return spec.rows[y].data(); });
 }
 
 // An RGBA PNG whose pixels are given directly (R, G, B, A bytes, rows without padding).

@@ -132,23 +132,11 @@ public:
         return title;
     }
 
-    std::string info_line(obs_source_t* source, const char* name) {
-        obs_properties_t* properties = obs_source_properties(source);
-        obs_property_t* property = obs_properties_get(properties, name);
-        std::string text = property != nullptr ? obs_property_description(property) : "";
-        obs_properties_destroy(properties);
-        return text;
-    }
+    std::string info_line(obs_source_t* source, const char* name) { return kelvara::host::property_text(source, name); }
 
+    // The operator keeps clicking until the source takes it (a retry is refused while a request is out).
     void click(obs_source_t* source, const char* button) {
-        HeadlessHost::pump_until(
-            [&] {
-                obs_properties_t* properties = obs_source_properties(source);
-                const bool taken = obs_property_button_clicked(obs_properties_get(properties, button), source);
-                obs_properties_destroy(properties);
-                return taken;
-            },
-            10000);
+        HeadlessHost::pump_until([&] { return kelvara::host::click_property_button(source, button); }, 10000);
     }
 
     bool logged(const std::string& line) const { return host_.count_log_lines(line) > 0; }

@@ -141,6 +141,21 @@ void HeadlessHost::on_raw_video(void* param, struct video_data* frame) {
     host->frame_arrived_.notify_all();
 }
 
+std::string property_text(obs_source_t* source, const char* name) {
+    obs_properties_t* properties = obs_source_properties(source);
+    obs_property_t* property = obs_properties_get(properties, name);
+    std::string text = property != nullptr ? obs_property_description(property) : "";
+    obs_properties_destroy(properties);
+    return text;
+}
+
+bool click_property_button(obs_source_t* source, const char* name) {
+    obs_properties_t* properties = obs_source_properties(source);
+    const bool refresh = obs_property_button_clicked(obs_properties_get(properties, name), source);
+    obs_properties_destroy(properties);
+    return refresh;
+}
+
 void use_stand_in_service(std::uint16_t proxy_port, const std::filesystem::path& ca_certificate) {
     QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::HttpProxy, "127.0.0.1", proxy_port));
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();

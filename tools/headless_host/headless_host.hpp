@@ -85,6 +85,13 @@ bool HeadlessHost::pump_until(Condition condition, int timeout_ms) {
     return condition();
 }
 
+// What the source's properties panel shows for one property (its description, the text of an info line), or
+// "" when the panel has no such property.
+std::string property_text(obs_source_t* source, const char* name);
+// Clicks a button of the source's properties panel as the host's panel would; returns the button's
+// refresh flag.
+bool click_property_button(obs_source_t* source, const char* name);
+
 // Points Qt Network of this process at the stand-in service (as its HTTP proxy, which tunnels to the
 // service hosts) and trusts the service's test CA, as a host process may do. The module stays unchanged.
 void use_stand_in_service(std::uint16_t proxy_port, const std::filesystem::path& ca_certificate);
