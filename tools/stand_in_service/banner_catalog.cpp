@@ -47,7 +47,9 @@ std::string BannerCatalog::page_document(const std::string& id, const StandInBan
     const StandInRevision* next = accessible ? first_after(banner, after) : nullptr;
     std::string successors = "[]";
     std::string next_after = "null";
+    bool has_more = false;
     if (next != nullptr) {
+        has_more = first_after(banner, next->number) != nullptr;
         const std::string number = std::to_string(next->number);
         const std::string page = std::string(kOrigin) + "/banner/" + id + "/render/" + number;
         successors = "[{\"renderRevision\":\"" + number + "\",\"latestPaintingSequence\":\"" +
@@ -60,7 +62,7 @@ std::string BannerCatalog::page_document(const std::string& id, const StandInBan
     }
     return "{\"schemaVersion\":2,\"bannerId\":\"" + id + "\",\"availability\":{\"status\":\"" + banner.status +
            "\",\"accessible\":" + json_bool(accessible) + "},\"successors\":" + successors +
-           ",\"hasMore\":false,\"nextAfterRenderRevision\":" + next_after + "}";
+           ",\"hasMore\":" + json_bool(has_more) + ",\"nextAfterRenderRevision\":" + next_after + "}";
 }
 
 std::string BannerCatalog::page_entity_tag(const std::string& id, const StandInBanner& banner, std::uint64_t after) {
