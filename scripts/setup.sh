@@ -7,7 +7,7 @@ packages=(
     g++ cmake ninja-build make pkg-config dpkg-dev
     libgtest-dev libbenchmark-dev
     clang-14 libclang-rt-14-dev
-    libspng-dev libqrcodegencpp-dev libzbar-dev
+    libspng-dev libqrcodegencpp-dev libzbar-dev libpng-dev zlib1g-dev
     qt6-base-dev libobs-dev libx11-dev
     xvfb xauth libgl1-mesa-dri libegl-mesa0 libegl1 openssl curl fonts-dejavu-core
     nlohmann-json3-dev
