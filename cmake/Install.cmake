@@ -5,12 +5,11 @@ set(KELVARA_INSTALL_LAYOUT "system" CACHE STRING "Install layout: system or user
 set_property(CACHE KELVARA_INSTALL_LAYOUT PROPERTY STRINGS system user)
 include(GNUInstallDirs)
 
+set(KELVARA_USER_PLUGIN_DIR "$ENV{HOME}/.config/obs-studio/plugins" CACHE PATH
+    "Where the user layout installs (OBS Studio's per-user plug-in folder)")
 if(KELVARA_INSTALL_LAYOUT STREQUAL "user")
-    if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
-        set(CMAKE_INSTALL_PREFIX "$ENV{HOME}/.config/obs-studio/plugins" CACHE PATH "" FORCE)
-    endif()
-    set(module_destination "kelvara-banner/bin/64bit")
-    set(data_destination "kelvara-banner/data")
+    set(module_destination "${KELVARA_USER_PLUGIN_DIR}/kelvara-banner/bin/64bit")
+    set(data_destination "${KELVARA_USER_PLUGIN_DIR}/kelvara-banner/data")
 else()
     if(CMAKE_LIBRARY_ARCHITECTURE)
         set(module_destination "lib/${CMAKE_LIBRARY_ARCHITECTURE}/obs-plugins") # where Debian's OBS looks
