@@ -135,20 +135,20 @@ TEST(FrameComposer, QrOnlyWithTextAndSetting) {
 }
 
 TEST(FrameComposer, LargestBannerDecodesAndComposes) {
-    test::PngSpec spec;
-    spec.width = spec.height = 8192;
-    spec.colour_type = PNG_COLOR_TYPE_RGB;
-    spec.compression_level = 1;
-    spec.rows.assign(spec.height, std::vector<png_byte>(std::size_t{spec.width} * 3));
-    for (std::uint32_t y = 0; y < spec.height; ++y) {
-        for (std::uint32_t x = 0; x < spec.width; ++x) {
-            spec.rows[y][x * 3] = static_cast<png_byte>(x);
-            spec.rows[y][x * 3 + 1] = static_cast<png_byte>(y);
-            spec.rows[y][x * 3 + 2] = static_cast<png_byte>(x ^ y);
+    test::PngPlan plan;
+    plan.width = plan.height = 8192;
+    plan.colour_type = PNG_COLOR_TYPE_RGB;
+    plan.compression_level = 1;
+    plan.rows.assign(plan.height, std::vector<png_byte>(std::size_t{plan.width} * 3));
+    for (std::uint32_t y = 0; y < plan.height; ++y) {
+        for (std::uint32_t x = 0; x < plan.width; ++x) {
+            plan.rows[y][x * 3] = static_cast<png_byte>(x);
+            plan.rows[y][x * 3 + 1] = static_cast<png_byte>(y);
+            plan.rows[y][x * 3 + 2] = static_cast<png_byte>(x ^ y);
         }
     }
-    const auto png = test::encode_png(spec);
-    spec.rows.clear();
+    const auto png = test::encode_png(plan);
+    plan.rows.clear();
     const auto frame = compose_banner_frame(png, true, "https://kelvara.com/banner/big");
     ASSERT_TRUE(frame);
     EXPECT_EQ(frame->width, 8192u + 16 + 320);

@@ -299,10 +299,10 @@ TEST_F(NetworkTest, ImageOfExactly16MiBPassesAndOneByteMoreDoesNot) {
 }
 
 TEST_F(NetworkTest, ModifiedIsDeliveredOnceAfterItsImageThenA304KeepsTheTag) {
-    test::PngSpec spec;
-    spec.width = spec.height = 64;
-    test::fill_random(spec, 7); // incompressible: trickled in 1 KiB pieces it takes a while
-    const std::vector<std::uint8_t> bytes = test::encode_png(spec);
+    test::PngPlan plan;
+    plan.width = plan.height = 64;
+    test::fill_random(plan, 7); // incompressible: trickled in 1 KiB pieces it takes a while
+    const std::vector<std::uint8_t> bytes = test::encode_png(plan);
     const std::string png(bytes.begin(), bytes.end());
     publish("fresh", png);
     service().add_fault(

@@ -11,7 +11,7 @@
 namespace kelvara {
 namespace {
 
-using test::PngSpec;
+using test::PngPlan;
 
 std::optional<RgbaImage> decode(const std::vector<std::uint8_t>& png) {
     return compose_banner_frame(png, false, "");
@@ -66,20 +66,20 @@ TEST(PngDecoder, SamePixelsAsQtForEveryPngClass) {
     std::uint32_t seed = 1;
     for (const auto& c : classes) {
         for (const bool interlaced : {false, true}) {
-            PngSpec spec;
-            spec.width = 37;
-            spec.height = 23;
-            spec.colour_type = c.colour_type;
-            spec.bit_depth = c.bit_depth;
-            spec.interlaced = interlaced;
-            test::fill_random(spec, seed++);
+            PngPlan plan;
+            plan.width = 37;
+            plan.height = 23;
+            plan.colour_type = c.colour_type;
+            plan.bit_depth = c.bit_depth;
+            plan.interlaced = interlaced;
+            test::fill_random(plan, seed++);
             if (c.transparency == PngClass::palette_alpha) {
-                for (std::size_t i = 0; i < spec.palette.size() / 2 + 1; ++i) {
-                    spec.palette_alpha.push_back(static_cast<png_byte>(i * 37));
+                for (std::size_t i = 0; i < plan.palette.size() / 2 + 1; ++i) {
+                    plan.palette_alpha.push_back(static_cast<png_byte>(i * 37));
                 }
             } else if (c.transparency == PngClass::colour_key) {
                 // The key is the first pixel's colour, so that some pixels really turn transparent.
-                const auto& row = spec.rows[0];
+                const auto& row = plan.rows[0];
                 const auto sample = [&](std::size_t i) -> png_uint_16 {
                     if (c.bit_depth == 16) {
                         return static_cast<png_uint_16>(row[2 * i] << 8 | row[2 * i + 1]);
@@ -87,13 +87,13 @@ TEST(PngDecoder, SamePixelsAsQtForEveryPngClass) {
                     return static_cast<png_uint_16>(row[0] >> (8 - c.bit_depth));
                 };
                 const bool rgb = c.colour_type == PNG_COLOR_TYPE_RGB;
-                spec.transparent_colour =
+                plan.transparent_colour =
                     png_color_16{0, sample(0), sample(rgb ? 1 : 0), sample(rgb ? 2 : 0), sample(0)};
             }
-            const auto png = test::encode_png(spec);
+            const auto png = test::encode_png(plan);
             const auto ours = decode(png);
             ASSERT_TRUE(ours) << describe(c, interlaced);
-            ASSERT_EQ(ours->width, spec.width);
+            ASSERT_EQ(ours->width, plan.width);
             const std::vector<std::uint8_t> our_pixels(ours->pixels.get(), ours->pixels.get() + ours->size_bytes());
             EXPECT_EQ(our_pixels, qt_rgba(png)) << describe(c, interlaced);
         }

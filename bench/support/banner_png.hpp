@@ -13,7 +13,7 @@ namespace kelvara::bench {
 // enough that an 8192 x 8192 image stays below the 16 MiB an approved image may have. Written row by row, so
 // making it holds only the compressed file in memory.
 inline std::vector<std::uint8_t> block_noise_png(std::uint32_t width, std::uint32_t height, std::uint32_t seed) {
-    test::PngSpec header;
+    test::PngPlan header;
     header.width = width;
     header.height = height;
     std::mt19937 random(seed);

@@ -12,7 +12,7 @@ namespace kelvara::test {
 
 // A PNG to be written: rows of raw samples in PNG's own packing (big-endian 16-bit, sub-byte samples packed
 // from the high bits), plus the optional palette and transparency chunks.
-struct PngSpec {
+struct PngPlan {
     std::uint32_t width = 1;
     std::uint32_t height = 1;
     int colour_type = PNG_COLOR_TYPE_RGBA;
@@ -39,22 +39,22 @@ inline int channels_of(int colour_type) {
     }
 }
 
-inline std::size_t row_bytes_of(const PngSpec& spec) {
-    return (std::size_t{spec.width} * channels_of(spec.colour_type) * spec.bit_depth + 7) / 8;
+inline std::size_t row_bytes_of(const PngPlan& plan) {
+    return (std::size_t{plan.width} * channels_of(plan.colour_type) * plan.bit_depth + 7) / 8;
 }
 
 // Fills every row with pseudo-random samples; with a palette of 2^depth entries every index is valid.
-inline void fill_random(PngSpec& spec, std::uint32_t seed) {
+inline void fill_random(PngPlan& plan, std::uint32_t seed) {
     std::mt19937 random(seed);
-    spec.rows.assign(spec.height, std::vector<png_byte>(row_bytes_of(spec)));
-    for (auto& row : spec.rows) {
+    plan.rows.assign(plan.height, std::vector<png_byte>(row_bytes_of(plan)));
+    for (auto& row : plan.rows) {
         for (auto& byte : row) {
             byte = static_cast<png_byte>(random());
         }
     }
-    if (spec.colour_type == PNG_COLOR_TYPE_PALETTE && spec.palette.empty()) {
-        for (int i = 0; i < (1 << spec.bit_depth); ++i) {
-            spec.palette.push_back(
+    if (plan.colour_type == PNG_COLOR_TYPE_PALETTE && plan.palette.empty()) {
+        for (int i = 0; i < (1 << plan.bit_depth); ++i) {
+            plan.palette.push_back(
                 {static_cast<png_byte>(random()), static_cast<png_byte>(random()), static_cast<png_byte>(random())});
         }
     }
@@ -63,7 +63,7 @@ inline void fill_random(PngSpec& spec, std::uint32_t seed) {
 // Writes a PNG row by row: `next_row(y)` returns a pointer to row y in PNG's packing. Only the compressed
 // file is held in memory, so very large images can be made cheaply.
 template <typename NextRow>
-std::vector<std::uint8_t> encode_png_rows(const PngSpec& header, NextRow next_row) {
+std::vector<std::uint8_t> encode_png_rows(const PngPlan& header, NextRow next_row) {
     std::vector<std::uint8_t> out;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
@@ -104,22 +104,22 @@ std::vector<std::uint8_t> encode_png_rows(const PngSpec& header, NextRow next_ro
     return out;
 }
 
-inline std::vector<std::uint8_t> encode_png(const PngSpec& spec) {
-    return encode_png_rows(spec, [&](std::uint32_t y) { return spec.rows[y].data(); });
+inline std::vector<std::uint8_t> encode_png(const PngPlan& plan) {
+    return encode_png_rows(plan, [&](std::uint32_t y) { return plan.rows[y].data(); });
 }
 
 // An RGBA PNG whose pixels are given directly (R, G, B, A bytes, rows without padding).
 inline std::vector<std::uint8_t> encode_rgba_png(std::uint32_t width, std::uint32_t height,
                                                  const std::vector<std::uint8_t>& pixels, int compression_level = 6) {
-    PngSpec spec;
-    spec.width = width;
-    spec.height = height;
-    spec.compression_level = compression_level;
+    PngPlan plan;
+    plan.width = width;
+    plan.height = height;
+    plan.compression_level = compression_level;
     for (std::uint32_t y = 0; y < height; ++y) {
         const auto* begin = pixels.data() + std::size_t{y} * width * 4;
-        spec.rows.emplace_back(begin, begin + std::size_t{width} * 4);
+        plan.rows.emplace_back(begin, begin + std::size_t{width} * 4);
     }
-    return encode_png(spec);
+    return encode_png(plan);
 }
 
 } // namespace kelvara::test
