@@ -55,9 +55,13 @@ private:
 };
 
 // Prints "GOAL <name> <value> <op> <target> PASS|MISS"; op is "<", "<=", ">" or ">=".
+// A value that is not positive means the measurement did not happen (a benchmark filtered out or failed):
+// never a pass.
 inline bool report_goal(const std::string& name, double value, const std::string& op, double target) {
     bool pass = false;
-    if (op == "<") {
+    if (!(value > 0.0)) {
+        pass = false;
+    } else if (op == "<") {
         pass = value < target;
     } else if (op == "<=") {
         pass = value <= target;
