@@ -69,7 +69,7 @@ void BM_BareDecode(::benchmark::State& bench, std::uint32_t side) {
         spng_set_png_buffer(context, png.data(), png.size());
         std::size_t size = 0;
         spng_decoded_image_size(context, SPNG_FMT_RGBA8, &size);
-        auto pixels = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+        auto pixels = allocate_pixels(size); // the same memory the worker decodes into
         if (spng_decode_image(context, pixels.get(), size, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS) != 0) {
             bench.SkipWithError("bare decode failed");
         }

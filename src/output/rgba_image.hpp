@@ -2,19 +2,30 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
+#include <new>
 
 namespace kelvara {
 
+struct PixelBufferFree {
+    void operator()(std::uint8_t* pixels) const noexcept { std::free(pixels); }
+};
+using PixelBuffer = std::unique_ptr<std::uint8_t[], PixelBufferFree>;
+
+// Memory for `bytes` of pixels, not cleared: whoever fills it writes every byte once. Large buffers are
+// aligned for, and asked to use, huge pages: a banner canvas of up to ~270 MiB is otherwise tens of
+// thousands of page faults, which cost more than decoding into it. Throws std::bad_alloc.
+PixelBuffer allocate_pixels(std::size_t bytes);
+
 // A tightly packed image: rows top to bottom without padding, each pixel R, G, B, A (not premultiplied).
-// The buffer is allocated without being cleared: whoever makes the image writes every pixel once.
 struct RgbaImage {
     std::uint32_t width = 0;
     std::uint32_t height = 0;
-    std::unique_ptr<std::uint8_t[]> pixels;
+    PixelBuffer pixels;
 
     static RgbaImage allocate(std::uint32_t width, std::uint32_t height) {
-        return {width, height, std::make_unique_for_overwrite<std::uint8_t[]>(byte_size(width, height))};
+        return {width, height, allocate_pixels(byte_size(width, height))};
     }
     static std::size_t byte_size(std::uint32_t width, std::uint32_t height) { return std::size_t{width} * height * 4; }
     std::size_t stride() const { return std::size_t{width} * 4; }

@@ -35,7 +35,7 @@ QImage decode_preview(const RenderRevision& candidate) {
     return QImage(
         pixels, static_cast<int>(frame->width), static_cast<int>(frame->height),
         static_cast<qsizetype>(frame->stride()), QImage::Format_RGBA8888,
-        [](void* data) { delete[] static_cast<std::uint8_t*>(data); }, pixels);
+        [](void* data) { PixelBufferFree{}(static_cast<std::uint8_t*>(data)); }, pixels);
 }
 
 void show_message(QMessageBox::Icon icon, const char* text) {
