@@ -14,13 +14,14 @@
 #include <climits>
 
 namespace kelvara {
-namespace {
 
 // One reply's body as it arrives, shared by its readyRead and finished handlers.
 struct ReplyBuffer {
     QByteArray bytes;
     bool overflowed = false;
 };
+
+namespace {
 
 // Appends what the reply has to the buffer without ever holding more than limit + 1 bytes. False once the
 // body is known to exceed the limit; a body of exactly the limit is accepted.
@@ -152,6 +153,15 @@ void QtMetadataPort::deliver_outcome(std::uint64_t request_id, MetadataHttpOutco
     shared_->deliver(request_id, std::move(outcome));
 }
 
+std::pair<QNetworkReply*, std::shared_ptr<ReplyBuffer>> QtMetadataPort::send(const QNetworkRequest& request,
+                                                                             std::uint64_t timeout_ms, qint64 limit) {
+    QNetworkReply* reply = manager_->get(request);
+    start_exchange_timer(reply, timeout_ms);
+    auto buffer = std::make_shared<ReplyBuffer>();
+    connect(reply, &QNetworkReply::readyRead, this, [reply, buffer, limit] { read_bounded(reply, *buffer, limit); });
+    return {reply, buffer};
+}
+
 void QtMetadataPort::start_request(std::uint64_t request_id, DiscoveryRequest request) {
     const auto http = build_discovery_http_request(request);
     if (!http) {
@@ -162,12 +172,8 @@ void QtMetadataPort::start_request(std::uint64_t request_id, DiscoveryRequest re
     for (const auto& [name, value] : http->headers) {
         network_request.setRawHeader(QByteArray::fromStdString(name), QByteArray::fromStdString(value));
     }
-    QNetworkReply* reply = manager_->get(network_request);
-    start_exchange_timer(reply, http->timeout_ms);
-
-    const auto buffer = std::make_shared<ReplyBuffer>();
     const auto limit = static_cast<qint64>(http->max_body_bytes);
-    connect(reply, &QNetworkReply::readyRead, this, [reply, buffer, limit] { read_bounded(reply, *buffer, limit); });
+    const auto [reply, buffer] = send(network_request, http->timeout_ms, limit);
     connect(reply, &QNetworkReply::finished, this,
             [this, reply, shared = shared_, request_id, request = std::move(request), buffer, limit]() mutable {
                 reply->deleteLater();
@@ -200,12 +206,8 @@ void QtMetadataPort::start_image_request(std::uint64_t request_id, DiscoveryRequ
     }
     QNetworkRequest network_request = make_request(http->url);
     network_request.setRawHeader("Accept", "image/png");
-    QNetworkReply* reply = manager_->get(network_request);
-    start_exchange_timer(reply, http->timeout_ms);
-
-    const auto buffer = std::make_shared<ReplyBuffer>();
     const auto limit = static_cast<qint64>(http->max_body_bytes);
-    connect(reply, &QNetworkReply::readyRead, this, [reply, buffer, limit] { read_bounded(reply, *buffer, limit); });
+    const auto [reply, buffer] = send(network_request, http->timeout_ms, limit);
     connect(reply, &QNetworkReply::finished, this,
             [reply, shared = shared_, request_id, buffer, limit, outcome = std::move(outcome)]() mutable {
                 reply->deleteLater();

@@ -10,10 +10,16 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 class QNetworkAccessManager;
+class QNetworkReply;
+class QNetworkRequest;
 
 namespace kelvara {
+
+// A reply's body as it arrives (defined with the adapter).
+struct ReplyBuffer;
 
 // The engine's MetadataPort over Qt Network. Each discovery exchange (the render-revisions request and, for
 // a new revision, its image download) ends in exactly one outcome, queued first in, first out for the
@@ -51,6 +57,9 @@ private:
         void deliver(std::uint64_t request_id, MetadataHttpOutcome outcome);
     };
 
+    // Sends a GET with the exchange's time-out and a body bound; the buffer fills as the body arrives.
+    std::pair<QNetworkReply*, std::shared_ptr<ReplyBuffer>> send(const QNetworkRequest& request,
+                                                                 std::uint64_t timeout_ms, qint64 limit);
     void start_request(std::uint64_t request_id, DiscoveryRequest request);
     void start_image_request(std::uint64_t request_id, DiscoveryRequest request, MetadataHttpOutcome outcome);
     void deliver_outcome(std::uint64_t request_id, MetadataHttpOutcome outcome);

@@ -153,11 +153,8 @@ SeenDialog answering_dialog(const QString& button_text, const std::function<void
     SeenDialog seen;
     QTimer watcher;
     QObject::connect(&watcher, &QTimer::timeout, [&] {
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            auto* dialog = qobject_cast<QDialog*>(widget);
-            if (dialog == nullptr || !dialog->isVisible()) {
-                continue;
-            }
+        QDialog* dialog = host::open_dialog();
+        if (dialog != nullptr) {
             watcher.stop();
             seen.title = dialog->windowTitle().toStdString();
             if (auto* box = qobject_cast<QMessageBox*>(dialog)) {
@@ -184,7 +181,6 @@ SeenDialog answering_dialog(const QString& button_text, const std::function<void
             } else {
                 dialog->reject();
             }
-            return;
         }
     });
     watcher.start(20);

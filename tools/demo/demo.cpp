@@ -105,11 +105,7 @@ public:
         std::string title;
         QTimer watcher;
         QObject::connect(&watcher, &QTimer::timeout, [&] {
-            for (QWidget* widget : QApplication::topLevelWidgets()) {
-                auto* dialog = qobject_cast<QDialog*>(widget);
-                if (dialog == nullptr || !dialog->isVisible()) {
-                    continue;
-                }
+            if (QDialog* dialog = kelvara::host::open_dialog()) {
                 watcher.stop();
                 title = dialog->windowTitle().toStdString();
                 if (!screenshot.empty()) {
@@ -123,7 +119,6 @@ public:
                     }
                 }
                 dialog->reject();
-                return;
             }
         });
         watcher.start(50);

@@ -7,6 +7,8 @@
 #include <QtCore/QThread>
 #include <QtNetwork/QNetworkProxy>
 #include <QtNetwork/QSslConfiguration>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QDialog>
 
 #include <obs-nix-platform.h>
 
@@ -154,6 +156,16 @@ bool click_property_button(obs_source_t* source, const char* name) {
     const bool refresh = obs_property_button_clicked(obs_properties_get(properties, name), source);
     obs_properties_destroy(properties);
     return refresh;
+}
+
+QDialog* open_dialog() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        auto* dialog = qobject_cast<QDialog*>(widget);
+        if (dialog != nullptr && dialog->isVisible()) {
+            return dialog;
+        }
+    }
+    return nullptr;
 }
 
 void use_stand_in_service(std::uint16_t proxy_port, const std::filesystem::path& ca_certificate) {

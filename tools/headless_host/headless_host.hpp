@@ -2,6 +2,8 @@
 
 #include <obs.h>
 
+class QDialog;
+
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
@@ -91,6 +93,9 @@ std::string property_text(obs_source_t* source, const char* name);
 // Clicks a button of the source's properties panel as the host's panel would; returns the button's
 // refresh flag.
 bool click_property_button(obs_source_t* source, const char* name);
+
+// The dialog an operator would see now: the first visible top-level dialog, or null.
+QDialog* open_dialog();
 
 // Points Qt Network of this process at the stand-in service (as its HTTP proxy, which tunnels to the
 // service hosts) and trusts the service's test CA, as a host process may do. The module stays unchanged.

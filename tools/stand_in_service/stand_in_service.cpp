@@ -78,6 +78,13 @@ std::optional<std::pair<std::string, std::vector<std::pair<std::string, std::str
     return std::pair{request_line, headers};
 }
 
+// "METHOD target HTTP/1.1" into the method and the target.
+std::pair<std::string, std::string> split_request_line(const std::string& line) {
+    const auto space = line.find(' ');
+    const auto second_space = line.find(' ', space + 1);
+    return {line.substr(0, space), line.substr(space + 1, second_space - space - 1)};
+}
+
 } // namespace
 
 struct StandInService::Connection {
@@ -155,11 +162,7 @@ void StandInService::on_plain_data(Connection& connection) {
         return;
     }
     // "CONNECT kelvara.com:443 HTTP/1.1"
-    const std::string& line = head->first;
-    const auto space = line.find(' ');
-    const auto second_space = line.find(' ', space + 1);
-    const std::string method = line.substr(0, space);
-    std::string authority = line.substr(space + 1, second_space - space - 1);
+    const auto [method, authority] = split_request_line(head->first);
     connection.host = authority.substr(0, authority.find(':'));
     if (method != "CONNECT" || (connection.host != "kelvara.com" && connection.host != "www.kelvara.com")) {
         connection.socket->write("HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
@@ -191,10 +194,7 @@ void StandInService::on_tls_data(Connection& connection) {
     if (!head) {
         return;
     }
-    const std::string& line = head->first;
-    const auto space = line.find(' ');
-    const auto second_space = line.find(' ', space + 1);
-    RecordedRequest request{connection.host, line.substr(space + 1, second_space - space - 1), head->second};
+    RecordedRequest request{connection.host, split_request_line(head->first).second, head->second};
     requests_.push_back(request);
     respond(connection, request);
 }
