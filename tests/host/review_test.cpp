@@ -165,6 +165,9 @@ TEST(Review, AcceptOfACandidateThatIsNoLongerReadyChangesNothing) {
     EXPECT_FALSE(refreshed);
     EXPECT_EQ(log_count("accepted sequence=1"), accepted);
     EXPECT_EQ(source.info_line("approved_revision"), "");
+    // The request is still out: the panel says the candidate cannot be previewed yet.
+    EXPECT_EQ(source.info_line("candidate_revision"),
+              "Checking for the latest banner update \u2014 preview will be available when discovery finishes.");
 }
 
 TEST(Review, SourceDestroyedWhileTheDialogIsOpenIsNeverTouched) {
