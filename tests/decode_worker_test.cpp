@@ -108,11 +108,18 @@ int drawn_generation(const std::optional<DrawableTexture>& texture) {
 struct DecodeWorkerTest : ::testing::Test {
     FakeGraphics graphics;
     Gate& gate = Gate::instance();
+    DecodeWorker worker{graphics.backend(), Gate::make};
+
+    // Generation 1 decoded and uploaded: the texture every later step starts from.
+    void draw_first_frame() {
+        gate.reset(false);
+        worker.submit(revision(), false, "");
+        ASSERT_TRUE(eventually([&] { return worker.update_texture().has_value(); }));
+    }
 };
 
 TEST_F(DecodeWorkerTest, BurstDecodesOnlyTheNewestAndDropsOvertakenFrames) {
     gate.reset(true);
-    DecodeWorker worker(graphics.backend(), Gate::make);
     worker.submit(revision(), false, "");
     ASSERT_TRUE(gate.wait_started(1));
     for (int i = 0; i < 3; ++i) {
@@ -127,10 +134,7 @@ TEST_F(DecodeWorkerTest, BurstDecodesOnlyTheNewestAndDropsOvertakenFrames) {
 }
 
 TEST_F(DecodeWorkerTest, EmptySubmissionClearsAndDropsPendingWork) {
-    gate.reset(false);
-    DecodeWorker worker(graphics.backend(), Gate::make);
-    worker.submit(revision(), false, "");
-    ASSERT_TRUE(eventually([&] { return worker.update_texture().has_value(); }));
+    draw_first_frame();
 
     gate.reset(true);
     worker.submit(revision(), false, "");
@@ -146,10 +150,7 @@ TEST_F(DecodeWorkerTest, EmptySubmissionClearsAndDropsPendingWork) {
 }
 
 TEST_F(DecodeWorkerTest, NewFrameReplacesTheTextureOnlyOnceUploaded) {
-    gate.reset(false);
-    DecodeWorker worker(graphics.backend(), Gate::make);
-    worker.submit(revision(), false, "");
-    ASSERT_TRUE(eventually([&] { return worker.update_texture().has_value(); }));
+    draw_first_frame();
     gate.reset(true);
     worker.submit(revision(), false, "");
     EXPECT_EQ(drawn_generation(worker.update_texture()), 1); // still the old banner while decoding
@@ -160,11 +161,8 @@ TEST_F(DecodeWorkerTest, NewFrameReplacesTheTextureOnlyOnceUploaded) {
 
 TEST_F(DecodeWorkerTest, UploadFailureKeepsThePreviousTexture) {
     test::LogCapture log;
-    gate.reset(false);
-    DecodeWorker worker(graphics.backend(), Gate::make);
     EXPECT_FALSE(worker.update_texture()); // nothing delivered: nothing to draw, nothing logged
-    worker.submit(revision(), false, "");
-    ASSERT_TRUE(eventually([&] { return worker.update_texture().has_value(); }));
+    draw_first_frame();
     graphics.fail_create = true;
     worker.submit(revision(), false, "");
     std::optional<DrawableTexture> texture;
@@ -179,10 +177,7 @@ TEST_F(DecodeWorkerTest, UploadFailureKeepsThePreviousTexture) {
 }
 
 TEST_F(DecodeWorkerTest, StopAbandonsPendingJobsAndDestroysTheTextureOnce) {
-    gate.reset(false);
-    DecodeWorker worker(graphics.backend(), Gate::make);
-    worker.submit(revision(), false, "");
-    ASSERT_TRUE(eventually([&] { return worker.update_texture().has_value(); }));
+    draw_first_frame();
     gate.reset(true);
     worker.submit(revision(), false, "");
     ASSERT_TRUE(gate.wait_started(1));
@@ -200,17 +195,17 @@ TEST_F(DecodeWorkerTest, StopAbandonsPendingJobsAndDestroysTheTextureOnce) {
 
 TEST_F(DecodeWorkerTest, UndecodablePngIsReportedOnceAndTheBannerStays) {
     test::LogCapture log;
-    DecodeWorker worker(graphics.backend());
+    DecodeWorker decoding(graphics.backend());
     const auto png = test::encode_rgba_png(4, 2, std::vector<std::uint8_t>(4 * 2 * 4, 7));
     auto good = test::make_revision("abc", 1);
     good.image_bytes = ImageBytes(png);
-    worker.submit(good, false, "");
-    ASSERT_TRUE(eventually([&] { return worker.update_texture().has_value(); }));
+    decoding.submit(good, false, "");
+    ASSERT_TRUE(eventually([&] { return decoding.update_texture().has_value(); }));
     auto truncated = good;
     truncated.image_bytes = ImageBytes(std::vector<std::uint8_t>(png.begin(), png.end() - 20));
-    worker.submit(truncated, false, "");
+    decoding.submit(truncated, false, "");
     ASSERT_TRUE(eventually([&] { return !log.taken().empty(); }));
-    EXPECT_EQ(drawn_generation(worker.update_texture()), 7);
+    EXPECT_EQ(drawn_generation(decoding.update_texture()), 7);
     EXPECT_EQ(log.taken(), (std::vector<std::pair<LogLevel, std::string>>{
                                {LogLevel::warning, "[kelvara] Approved PNG decode failed"}}));
 }
