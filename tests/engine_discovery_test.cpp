@@ -60,6 +60,14 @@ TEST(EngineDiscovery, BackOffDoublesToTheCapAndCountsToSixteen) {
     h.answer(Kind::not_modified);
     EXPECT_EQ(h.state().consecutive_failures, 0u);
     EXPECT_EQ(h.state().website_status, WebsiteStatus::available);
+
+    // A count at its type's limit (only a crafted state has one) saturates instead of wrapping to 0.
+    EngineState worn = EngineHarness::following("abc");
+    worn.consecutive_failures = UINT32_MAX;
+    EngineHarness limit(worn);
+    limit.answer(Kind::network_failure);
+    EXPECT_EQ(limit.state().consecutive_failures, 16u);
+    EXPECT_EQ(limit.state().next_poll_due_ms, limit.clock.now + 300000);
 }
 
 TEST(EngineDiscovery, ServiceRefusalsSetTheirStatusAndWaitTheInterval) {
@@ -257,6 +265,15 @@ TEST(EngineDiscovery, LegacyBaselinePaths) {
         EngineHarness h(s);
         EXPECT_FALSE(h.engine->claim_notification());
     }
+    { // a baseline beside an approved render-form image (a damaged snapshot): numbers are compared again
+        auto s = legacy();
+        s.approved = make_revision("abc", 9);
+        EngineHarness h(s);
+        h.answer_modified(painting(paid("abc", 5), 101));
+        EXPECT_FALSE(h.state().candidate);
+        EXPECT_EQ(h.state().approved->render_revision, 9u);
+        EXPECT_TRUE(is_valid_state(h.state()));
+    }
 }
 
 TEST(EngineDiscovery, LateAnswersAndStopChangeNothing) {
@@ -281,16 +298,18 @@ TEST(EngineDiscovery, LateAnswersAndStopChangeNothing) {
     EXPECT_EQ(h.metadata.requests.size(), 2u);
 }
 
-TEST(EngineDiscovery, FailedSaveKeepsTheOutcomeInMemory) {
+TEST(EngineDiscovery, FailedSaveKeepsTheOutcomeInMemoryAndOnAir) {
     EngineHarness h;
     h.store.fail = true;
     h.engine->poll_if_due();
-    EXPECT_THROW(h.engine->handle_outcome(1, Kind::modified, paid("abc", 4), std::nullopt), std::runtime_error);
+    EXPECT_THROW(h.engine->handle_outcome(1, Kind::modified, filter_only("abc", 4), std::nullopt), std::runtime_error);
     EXPECT_FALSE(h.engine->in_flight());
-    EXPECT_EQ(h.state().candidate->render_revision, 4u);
+    EXPECT_EQ(h.state().approved->render_revision, 4u);
+    ASSERT_TRUE(h.render.shown.back()); // the output shows what the state approves
+    EXPECT_EQ(h.render.shown.back()->render_revision, 4u);
     h.store.fail = false;
     h.answer(Kind::not_modified);
-    EXPECT_EQ(h.store.saves.back().candidate->render_revision, 4u);
+    EXPECT_EQ(h.store.saves.back().approved->render_revision, 4u);
 }
 
 TEST(EngineDiscovery, DueTimesSaturate) {

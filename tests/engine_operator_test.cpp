@@ -1,4 +1,6 @@
+#include "store/atomic_snapshot_store.hpp"
 #include "support/engine_harness.hpp"
+#include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
 
@@ -150,6 +152,31 @@ TEST(EngineOperator, RejectedRevisionIsNeverOfferedAgain) {
     EXPECT_FALSE(h.state().candidate);
     h.answer_modified(paid("abc", 8));
     EXPECT_EQ(h.state().candidate->render_revision, 8u);
+}
+
+// The store reads back at most 10000 rejections; a state with more would lose its approval at the restart.
+TEST(EngineOperator, RejectionsBeyondWhatTheStoreReadsDropTheOldest) {
+    const test::TempDir dir;
+    AtomicSnapshotStore store(dir / "s.approval");
+    EngineState state = EngineHarness::following("abc");
+    state.approved = make_revision("abc", 5);
+    for (std::uint64_t number = 6; number < 6 + kMaxRejectedRevisions; ++number) {
+        state.rejected.push_back({"abc", number});
+    }
+    state.candidate = paid("abc", 6 + kMaxRejectedRevisions);
+    state.discovery_cursor = state.candidate->render_revision;
+    test::FakeClock clock;
+    test::RecordingMetadata metadata;
+    test::RecordingRender render;
+    ApprovalEngine engine(state, metadata, store, render, clock, 60);
+    ASSERT_TRUE(engine.reject_candidate()); // the 10001st
+
+    const auto restarted = store.load();
+    ASSERT_TRUE(restarted);
+    EXPECT_EQ(restarted->approved, state.approved);
+    ASSERT_EQ(restarted->rejected.size(), kMaxRejectedRevisions);
+    EXPECT_EQ(restarted->rejected.front().render_revision, 7u);
+    EXPECT_EQ(restarted->rejected.back().render_revision, 6 + kMaxRejectedRevisions);
 }
 
 TEST(EngineOperator, RetryNeedsAFollowedBannerAndNothingInFlight) {

@@ -2,11 +2,13 @@
 
 #include "metadata/service_urls.hpp"
 
+#include <stdexcept>
+
 namespace kelvara {
 
 ApprovalEngine::ApprovalEngine(EngineState initial, MetadataPort& metadata, StorePort& store, RenderPort& render,
-                               ClockPort& clock, std::uint64_t poll_seconds)
-    : metadata_(&metadata), store_(&store), render_(&render), clock_(&clock),
+                               ClockPort& clock, std::uint64_t poll_seconds, SaveMode save_mode)
+    : metadata_(&metadata), store_(&store), render_(&render), clock_(&clock), save_mode_(save_mode),
       poll_interval_ms_(poll_interval_ms_from_seconds(poll_seconds)) {
     set_state(normalize_state(std::move(initial)));
     show_approved();
@@ -26,27 +28,73 @@ void ApprovalEngine::show_approved() {
     render_->show_approved(state_.approved);
 }
 
-template <typename Guard, typename Change, typename AfterCommit>
-bool ApprovalEngine::transact(Guard guard, Change change, AfterCommit after_commit) {
-    if (stopped_) {
+template <typename Guard, typename Transition>
+bool ApprovalEngine::transact(Guard guard, Transition transition, Effects effects) {
+    if (stopped_ || pending_) {
         return false;
     }
     const EngineState& current = normalized_view();
     if (!guard(current)) {
         return false;
     }
-    EngineState next = current;
-    change(next);
-    store_->save(next);
-    set_state(std::move(next));
-    after_commit();
+    Change change{current, effects};
+    transition(change.state);
+    save(std::move(change));
     return true;
+}
+
+void ApprovalEngine::save(Change change) {
+    pending_ = std::move(change);
+    try {
+        store_->save(pending_->state);
+    } catch (...) {
+        finish_save(false);
+        throw;
+    }
+    if (save_mode_ == SaveMode::immediate) {
+        finish_save(true);
+    }
+}
+
+void ApprovalEngine::finish_save(bool saved) {
+    if (!pending_) {
+        return;
+    }
+    Change change = std::move(*pending_);
+    pending_.reset();
+    if (saved || change.effects.keep_if_unsaved) {
+        commit(std::move(change));
+    }
+}
+
+void ApprovalEngine::commit_unsaved() {
+    if (pending_) {
+        Change change = std::move(*pending_);
+        pending_.reset();
+        commit(std::move(change));
+    }
+}
+
+void ApprovalEngine::commit(Change change) {
+    if (stopped_) {
+        return; // the source is going away: nothing is shown any more
+    }
+    set_state(std::move(change.state));
+    if (change.effects.forget_request) {
+        in_flight_ = false;
+        in_flight_request_id_ = 0;
+    }
+    if (change.effects.show_approved) {
+        // Also after a failed save of an automatic approval: the output always shows the state's approved
+        // revision, which the next successful save writes.
+        show_approved();
+    }
 }
 
 // ---- Discovery ----
 
 void ApprovalEngine::poll_if_due() {
-    if (stopped_ || in_flight_) {
+    if (stopped_ || in_flight_ || pending_) {
         return;
     }
     const std::uint64_t now = clock_->now_ms();
@@ -64,58 +112,56 @@ void ApprovalEngine::handle_outcome(std::uint64_t request_id, MetadataOutcomeKin
     if (stopped_ || !in_flight_ || request_id != in_flight_request_id_) {
         return; // a late answer to an abandoned request
     }
+    if (pending_) {
+        throw std::logic_error("discovery answer handed over while a save is pending");
+    }
     in_flight_ = false;
 
-    // The state changes in place; a failing save leaves the changes in memory for the next save to write.
-    const auto save_in_place = [this] {
-        state_valid_ = is_valid_state(state_);
-        store_->save(state_);
-    };
+    // Copying the state is cheap: the images are shared, not copied.
+    Change change{state_, Effects{.keep_if_unsaved = true}};
+    EngineState& next = change.state;
 
     if (kind == MetadataOutcomeKind::modified) {
         AdmitResult admitted = AdmitResult::stale;
         if (revision) {
-            admitted = admit_revision(state_, std::move(*revision));
+            admitted = admit_revision(next, std::move(*revision));
         }
         if (admitted != AdmitResult::stale && admitted != AdmitResult::pinned) {
-            const bool approved = admitted == AdmitResult::new_candidate && auto_approve(state_);
-            // next_poll_due_ms becomes 0: the same tick asks for the revision after the moved cursor.
-            record_outcome_status(state_, kind, clock_->now_ms(), std::move(etag));
-            save_in_place();
-            if (approved) {
-                show_approved();
-            }
+            change.effects.show_approved = admitted == AdmitResult::new_candidate && auto_approve(next);
+            // next_poll_due_ms becomes 0: the next poll asks for the revision after the moved cursor.
+            record_outcome_status(next, kind, clock_->now_ms(), std::move(etag));
+            save(std::move(change));
             return;
         }
         // A modified answer without a usable revision counts as unreadable; its entity tag is discarded.
-        record_outcome_status(state_, MetadataOutcomeKind::malformed, clock_->now_ms(), std::nullopt);
-        save_in_place();
+        record_outcome_status(next, MetadataOutcomeKind::malformed, clock_->now_ms(), std::nullopt);
+        save(std::move(change));
         return;
     }
 
     const std::uint64_t now = clock_->now_ms();
-    record_outcome_status(state_, kind, now, std::move(etag));
+    record_outcome_status(next, kind, now, std::move(etag));
     switch (kind) {
     case MetadataOutcomeKind::not_modified:
-        state_.legacy_baseline.reset();
-        schedule_next_poll(state_, now, poll_interval_ms_);
+        next.legacy_baseline.reset();
+        schedule_next_poll(next, now, poll_interval_ms_);
         break;
     case MetadataOutcomeKind::not_found:
     case MetadataOutcomeKind::forbidden:
     case MetadataOutcomeKind::gone:
     case MetadataOutcomeKind::moderated:
-        schedule_next_poll(state_, now, poll_interval_ms_);
+        schedule_next_poll(next, now, poll_interval_ms_);
         break;
     default:
         break; // failures keep the back-off that record_outcome_status set
     }
-    save_in_place();
+    save(std::move(change));
 }
 
 // ---- Settings ----
 
 bool ApprovalEngine::apply_settings(std::string banner_id, bool pinned, std::optional<std::uint64_t> pinned_revision) {
-    if (stopped_) {
+    if (stopped_ || pending_) {
         return false;
     }
     if (banner_id == state_.banner_id && pinned == state_.pinned && pinned_revision == state_.pinned_revision) {
@@ -146,12 +192,8 @@ bool ApprovalEngine::apply_settings(std::string banner_id, bool pinned, std::opt
         next.consecutive_failures = 0;
         next.next_poll_due_ms = 0;
     };
-    return transact(acceptable, change, [this] {
-        // An answer to a request made for the old settings must be ignored.
-        in_flight_ = false;
-        in_flight_request_id_ = 0;
-        show_approved();
-    });
+    // An answer to a request made for the old settings must be ignored.
+    return transact(acceptable, change, Effects{.show_approved = true, .forget_request = true});
 }
 
 void ApprovalEngine::set_poll_interval(std::uint64_t seconds) noexcept {
@@ -167,8 +209,7 @@ bool ApprovalEngine::retry_discovery() {
                         next.consecutive_failures = 0;
                         next.next_poll_due_ms = 0;
                         next.etag.reset();
-                    },
-                    [] {});
+                    });
 }
 
 void ApprovalEngine::stop() noexcept {
@@ -180,7 +221,7 @@ void ApprovalEngine::stop() noexcept {
 // ---- Operator ----
 
 bool ApprovalEngine::is_review_ready() const noexcept {
-    return !in_flight_ && state_.candidate && state_.next_poll_due_ms != 0;
+    return !in_flight_ && !pending_ && state_.candidate && state_.next_poll_due_ms != 0;
 }
 
 bool ApprovalEngine::claim_notification() {
@@ -190,37 +231,52 @@ bool ApprovalEngine::claim_notification() {
         }
         return current.notified_revision != current.candidate->render_revision;
     };
-    return transact(
-        unannounced, [](EngineState& next) { next.notified_revision = next.candidate->render_revision; }, [] {});
+    return transact(unannounced, [](EngineState& next) { next.notified_revision = next.candidate->render_revision; });
 }
 
 bool ApprovalEngine::mark_previewed() {
     return transact([](const EngineState& current) { return current.candidate.has_value(); },
-                    [](EngineState& next) { next.candidate_previewed = true; }, [] {});
+                    [](EngineState& next) { next.candidate_previewed = true; });
 }
+
+namespace {
+
+void approve_candidate(EngineState& next) {
+    next.approved = std::move(next.candidate);
+    next.candidate.reset();
+    next.candidate_previewed = false;
+    next.notified_revision.reset();
+    next.rejected.clear();
+}
+
+} // namespace
 
 bool ApprovalEngine::accept_candidate() {
     const auto previewed = [](const EngineState& current) {
         return !current.pinned && current.candidate && current.candidate_previewed;
     };
-    const auto approve = [](EngineState& next) {
-        next.approved = std::move(next.candidate);
-        next.candidate.reset();
-        next.candidate_previewed = false;
-        next.notified_revision.reset();
-        next.rejected.clear();
-    };
-    return transact(previewed, approve, [this] { show_approved(); });
+    return transact(previewed, approve_candidate, Effects{.show_approved = true});
+}
+
+bool ApprovalEngine::mark_previewed_and_accept() {
+    const auto acceptable = [](const EngineState& current) { return !current.pinned && current.candidate; };
+    return transact(acceptable, approve_candidate, Effects{.show_approved = true});
 }
 
 bool ApprovalEngine::reject_candidate() {
     const auto reject = [](EngineState& next) {
         next.rejected.push_back({next.candidate->banner_id, next.candidate->render_revision});
+        // The store reads at most this many entries back. The oldest ones go first: the discovery cursor
+        // has already passed their numbers, so the service is never asked about them again.
+        if (next.rejected.size() > kMaxRejectedRevisions) {
+            next.rejected.erase(next.rejected.begin(),
+                                next.rejected.end() - static_cast<std::ptrdiff_t>(kMaxRejectedRevisions));
+        }
         next.candidate.reset();
         next.candidate_previewed = false;
         next.notified_revision.reset();
     };
-    return transact([](const EngineState& current) { return current.candidate.has_value(); }, reject, [] {});
+    return transact([](const EngineState& current) { return current.candidate.has_value(); }, reject);
 }
 
 } // namespace kelvara

@@ -10,37 +10,61 @@
 
 namespace kelvara {
 
+// When an event's new state is written, relative to the event.
+enum class SaveMode {
+    // StorePort::save returns once the state is stored, and the event commits (or fails) before it returns.
+    immediate,
+    // StorePort::save only hands the state over. The event leaves its change pending; whoever raised it
+    // reports the store's answer with finish_save(). Until then the state stays as it was, every other
+    // event is refused, and nothing is review-ready. This lets a caller release its lock while the disk works.
+    deferred,
+};
+
 // Holds one source's EngineState and turns events into new state, requests and output through its four
 // ports. Not thread-safe: the source context raises every event with its source lock held.
 //
-// Events other than poll_if_due, handle_outcome, set_poll_interval and stop are transactions: the event
-// works on a normalised copy of the state, saves the copy when it changed, and only then commits it and
-// runs its after-commit effects. A save that throws leaves the state as it was.
+// Every event that changes the state works on a copy, hands the copy to the store port, and commits it (and
+// runs its after-commit effects, such as showing a new approved revision) only once the store has it. A
+// transaction whose save fails leaves the state as it was; a discovery answer keeps its effects in memory,
+// to be written by the next save. At most one change waits for the store at any time.
 class ApprovalEngine {
 public:
     ApprovalEngine(EngineState initial, MetadataPort& metadata, StorePort& store, RenderPort& render, ClockPort& clock,
-                   std::uint64_t poll_seconds);
+                   std::uint64_t poll_seconds, SaveMode save_mode = SaveMode::immediate);
 
     ApprovalEngine(const ApprovalEngine&) = delete;
     ApprovalEngine& operator=(const ApprovalEngine&) = delete;
 
-    // Discovery: raised by the tick.
+    // Discovery: raised by the tick. handle_outcome must not be given the answer it waits for while a save is
+    // pending (the answer would be lost): the caller keeps it until save_pending() is false.
     void poll_if_due();
     void handle_outcome(std::uint64_t request_id, MetadataOutcomeKind kind, std::optional<RenderRevision> revision,
                         std::optional<std::string> etag);
 
-    // Settings, operator decisions and retry. True means the state changed and was saved.
+    // Settings, operator decisions and retry. True means the state changed and was saved (immediate mode) or
+    // is being saved (deferred mode); apply_settings is also true for settings that change nothing.
     bool apply_settings(std::string banner_id, bool pinned, std::optional<std::uint64_t> pinned_revision);
     void set_poll_interval(std::uint64_t seconds) noexcept;
     bool claim_notification();
     bool mark_previewed();
     bool accept_candidate();
+    // mark_previewed and accept_candidate as one change, written once: the operator chose Accept while
+    // looking at the candidate.
+    bool mark_previewed_and_accept();
     bool reject_candidate();
     bool retry_discovery();
     void stop() noexcept;
 
-    // Discovery has caught up with the service while a candidate waits: nothing in flight, a candidate, and
-    // a next poll time that a not_modified answer or an error has set.
+    // Deferred mode: the change handed to the store, and the store's answer. finish_save(true) commits the
+    // change and runs its effects; finish_save(false) drops a transaction and keeps a discovery answer's
+    // effects in memory. commit_unsaved() commits the change although the store refused it, for a caller
+    // that must not lose it.
+    bool save_pending() const noexcept { return pending_.has_value(); }
+    void finish_save(bool saved);
+    void commit_unsaved();
+
+    // Discovery has caught up with the service while a candidate waits: nothing in flight, nothing waiting
+    // for the store, a candidate, and a next poll time that a not_modified answer or an error has set.
     bool is_review_ready() const noexcept;
 
     const EngineState& state() const noexcept { return state_; }
@@ -51,18 +75,33 @@ public:
     std::uint64_t poll_interval_ms() const noexcept { return poll_interval_ms_; }
 
 private:
+    // What to do once a new state is stored.
+    struct Effects {
+        bool show_approved = false;   // the approved revision changed
+        bool forget_request = false;  // an answer to the request in flight no longer applies
+        bool keep_if_unsaved = false; // a discovery answer: its effects stay in memory when the save fails
+    };
+    // A new state on its way to the store.
+    struct Change {
+        EngineState state;
+        Effects effects;
+    };
+
     // What a transaction's normalised copy would start from, without copying: the state when valid,
     // otherwise the empty state.
     const EngineState& normalized_view() const noexcept;
     void set_state(EngineState state);
 
     // Runs a transaction. `guard` decides on the normalised state, before anything is copied, whether the
-    // transition changes anything; only then is the copy made, changed by `change`, saved and committed.
+    // transition changes anything; only then is the copy made, changed by `change` and saved.
     // The tick raises claim_notification every frame while a candidate waits, so a refusal must cost
     // nothing that grows with the images.
-    template <typename Guard, typename Change, typename AfterCommit>
-    bool transact(Guard guard, Change change, AfterCommit after_commit);
+    template <typename Guard, typename Transition>
+    bool transact(Guard guard, Transition transition, Effects effects = {});
 
+    // Hands the change to the store; in immediate mode also finishes it.
+    void save(Change change);
+    void commit(Change change);
     void show_approved();
 
     EngineState state_;
@@ -70,12 +109,14 @@ private:
     StorePort* store_;
     RenderPort* render_;
     ClockPort* clock_;
+    SaveMode save_mode_;
+    std::optional<Change> pending_;
     bool in_flight_ = false;
     std::uint64_t in_flight_request_id_ = 0;
     std::uint64_t next_request_id_ = 1;
     bool stopped_ = false;
     std::uint64_t poll_interval_ms_;
-    bool state_valid_ = false; // is_valid_state(state_), kept current by set_state and handle_outcome
+    bool state_valid_ = false; // is_valid_state(state_), kept current by set_state
 };
 
 } // namespace kelvara

@@ -2,6 +2,7 @@
 
 #include "core/records.hpp"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -11,6 +12,8 @@ namespace kelvara {
 
 inline constexpr std::uint32_t kEngineStateVersion = 7;
 inline constexpr std::uint32_t kMaxConsecutiveFailures = 16;
+// The most rejected revisions a state keeps, and the most the snapshot store reads back.
+inline constexpr std::size_t kMaxRejectedRevisions = 10000;
 
 // How the service answered last. Held as a 32-bit number because a loaded file may carry any value;
 // is_valid_state refuses values above `moderated`.

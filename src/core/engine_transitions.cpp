@@ -19,7 +19,7 @@ void raise(std::uint64_t& counter, std::uint64_t value) noexcept {
 
 std::uint64_t backoff_ms(std::uint32_t failures) noexcept {
     // failures is 1..16, so the shift cannot overflow before the cap applies.
-    return std::min(kFirstBackoffMs << (failures - 1), kMaxBackoffMs);
+    return std::min(kFirstBackoffMs << (std::clamp(failures, 1u, kMaxConsecutiveFailures) - 1), kMaxBackoffMs);
 }
 
 bool was_rejected(const EngineState& state, const RenderRevision& offered) {
@@ -76,7 +76,8 @@ void record_outcome_status(EngineState& state, MetadataOutcomeKind kind, std::ui
     }
     // Transport failures, unreadable answers and kinds outside the enumeration back off.
     state.website_status = WebsiteStatus::offline;
-    state.consecutive_failures = std::min(state.consecutive_failures + 1, kMaxConsecutiveFailures);
+    // Saturating: a loaded state may carry any count, and adding to the largest one would wrap to 0.
+    state.consecutive_failures = std::min(state.consecutive_failures, kMaxConsecutiveFailures - 1) + 1;
     state.next_poll_due_ms = saturating_add(now_ms, backoff_ms(state.consecutive_failures));
 }
 
@@ -95,7 +96,11 @@ AdmitResult admit_revision(EngineState& state, RenderRevision offered) {
     if (offered.banner_id != state.banner_id || !is_valid_revision(offered)) {
         return AdmitResult::stale;
     }
-    if (has_render_image_url(offered) && state.legacy_baseline) {
+    // A baseline only ever belongs to an approved image of the revision form, whose numbers are not compared
+    // with render-form ones. Beside an approved render-form image (a damaged or crafted snapshot) the
+    // numbers must be compared, or a candidate older than the approved revision would break the state.
+    const bool approved_renders = state.approved && has_render_image_url(*state.approved);
+    if (has_render_image_url(offered) && state.legacy_baseline && !approved_renders) {
         // The approved revision-form image already covers paintings up to the baseline: a render-form
         // revision within it adds nothing new unless it carries a filter change or moderation.
         if (offered.latest_painting_sequence <= *state.legacy_baseline) {

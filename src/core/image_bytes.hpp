@@ -30,6 +30,8 @@ public:
     const std::uint8_t* begin() const noexcept { return data(); }
     const std::uint8_t* end() const noexcept { return data() + size(); }
     std::uint8_t operator[](std::size_t index) const noexcept { return (*bytes_)[index]; }
+    // Whether both are copies of one download (or both empty): a check that costs nothing for any size.
+    bool same_buffer(const ImageBytes& other) const noexcept { return bytes_ == other.bytes_; }
 
     friend bool operator==(const ImageBytes& a, const ImageBytes& b) noexcept {
         if (a.bytes_ == b.bytes_) {

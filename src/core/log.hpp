@@ -2,7 +2,7 @@
 
 namespace kelvara {
 
-enum class LogLevel { error, warning, info };
+enum class LogLevel { error, warning, info, debug };
 
 // Where the module's log lines go. The plug-in points it at the host's log; tests capture it. Until a sink
 // is set, lines are dropped. Safe to call from any thread.

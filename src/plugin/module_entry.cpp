@@ -25,6 +25,9 @@ void log_to_host(kelvara::LogLevel level, const char* line) {
     case kelvara::LogLevel::warning:
         blog(LOG_WARNING, "%s", line);
         return;
+    case kelvara::LogLevel::debug:
+        blog(LOG_DEBUG, "%s", line);
+        return;
     case kelvara::LogLevel::info:
         break;
     }

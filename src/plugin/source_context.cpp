@@ -3,7 +3,6 @@
 #include "core/log.hpp"
 #include "output/obs_drawing.hpp"
 #include "output/render_layout.hpp"
-#include "plugin/source_identity.hpp"
 #include "plugin/source_settings_io.hpp"
 #include "review/candidate_notification.hpp"
 
@@ -18,6 +17,10 @@
 
 namespace kelvara {
 namespace {
+
+// How long the tick starts no new save after one failed (a full disk would otherwise be tried, and
+// logged, on every frame).
+constexpr std::uint64_t kQuietAfterFailedSaveMs = 1000;
 
 std::filesystem::path module_config_root() {
     char* path = obs_module_get_config_path(obs_current_module(), "");
@@ -50,18 +53,32 @@ std::uint64_t SourceContext::SystemClock::now_ms() {
 void SourceContext::ApprovedOutput::show_approved(const std::optional<RenderRevision>& approved) {
     if (approved) {
         context_.set_size(approved->width, approved->height);
-    } else {
-        context_.reset_size();
     }
-    worker_.submit(approved, context_.settings_.qr_enabled, banner_page_url(context_.settings_));
+    const bool qr = context_.settings_.qr_enabled;
+    std::string qr_text = banner_page_url(context_.settings_);
+    const ImageBytes image = approved ? approved->image_bytes : ImageBytes();
+    if (submitted_ && image.same_buffer(shown_image_) && qr == shown_qr_ && qr_text == shown_qr_text_) {
+        return; // the output already shows exactly this
+    }
+    worker_.submit(approved, qr, qr_text);
+    if (approved) {
+        // Debug level: OBS writes it only to verbose logs. It shows how often a banner is decoded.
+        log_line(LogLevel::debug, "[kelvara] Decode job submitted revision=%llu",
+                 static_cast<unsigned long long>(approved->render_revision));
+    }
+    submitted_ = true;
+    shown_image_ = image;
+    shown_qr_ = qr;
+    shown_qr_text_ = std::move(qr_text);
 }
 
-SourceContext::SourceContext(SourceIdentity identity, std::filesystem::path snapshot, const RawSourceSettings& raw)
-    : identity_(std::move(identity)), settings_(parse_source_settings(raw)), qr_enabled_(settings_.qr_enabled),
-      store_(std::move(snapshot)), worker_(obs_texture_backend()), output_(*this, worker_),
-      engine_(initial_state(store_.load(), settings_), metadata_, store_, output_, clock_,
-              static_cast<std::uint64_t>(settings_.poll_seconds)),
-      dispatch_object_(std::make_unique<QObject>()) {}
+SourceContext::SourceContext(obs_source_t* source, obs_data_t* settings, const std::filesystem::path& config_root)
+    : identity_(source, settings), settings_(parse_source_settings(read_source_settings(settings))),
+      qr_enabled_(settings_.qr_enabled), store_(snapshot_path(config_root, identity_.value())), writer_(store_),
+      worker_(obs_texture_backend()), output_(*this, worker_),
+      engine_(initial_state(store_.load(), settings_), metadata_, writer_, output_, clock_,
+              static_cast<std::uint64_t>(settings_.poll_seconds), SaveMode::deferred),
+      saves_(engine_, writer_), dispatch_object_(std::make_unique<QObject>()) {}
 
 EngineState SourceContext::initial_state(const std::optional<EngineState>& loaded, const SourceSettings& settings) {
     if (loaded && matches_snapshot(*loaded, settings)) {
@@ -80,11 +97,9 @@ EngineState SourceContext::initial_state(const std::optional<EngineState>& loade
 SourceContext* SourceContext::create(obs_data_t* settings, obs_source_t* source) noexcept {
     SourceContext* context = nullptr;
     try {
-        SourceIdentity identity(source, settings);
-        auto snapshot = snapshot_path(module_config_root(), identity.value());
-        context = new SourceContext(std::move(identity), std::move(snapshot), read_source_settings(settings));
+        context = new SourceContext(source, settings, module_config_root());
         context->update_output_size();
-        context->engine_.retry_discovery();
+        context->restart_discovery();
         obs_add_tick_callback(&SourceContext::on_tick, context);
         context->tick_registered_ = true;
         return context;
@@ -95,11 +110,28 @@ SourceContext* SourceContext::create(obs_data_t* settings, obs_source_t* source)
     }
 }
 
+// A restarted source asks the service at once, without its stored entity tag. The disk refusing that state
+// must not cost the source its loaded approval: the restart stays in memory, and the next save writes it.
+void SourceContext::restart_discovery() {
+    if (!engine_.retry_discovery()) {
+        return;
+    }
+    writer_.wait();
+    const std::exception_ptr error = writer_.take_result().value_or(nullptr);
+    if (!error) {
+        engine_.finish_save(true);
+        return;
+    }
+    log_line(LogLevel::error, "[kelvara] Cannot save restarted discovery: %s", describe_failure(error));
+    engine_.commit_unsaved();
+}
+
 void SourceContext::destroy(SourceContext* context) noexcept {
     if (context == nullptr) {
         return;
     }
     context->alive_->store(false);
+    context->identity_.release();
     if (context->tick_registered_) {
         obs_remove_tick_callback(&SourceContext::on_tick, context);
         context->tick_registered_ = false;
@@ -110,10 +142,11 @@ void SourceContext::destroy(SourceContext* context) noexcept {
     }
     {
         std::lock_guard lock(context->source_mutex_);
-        context->engine_.stop();
+        context->engine_.stop(); // no event starts a save any more
         context->closing_ = true;
         context->worker_.stop();
     }
+    context->writer_.stop(); // a save that is being written finishes first
     const auto finish = [context] {
         context->metadata_.shutdown();
         // Destroying the dispatch object discards notifications still queued for this source.
@@ -128,40 +161,98 @@ void SourceContext::destroy(SourceContext* context) noexcept {
 }
 
 void SourceContext::on_tick(void* param, float) noexcept {
-    auto* context = static_cast<SourceContext*>(param);
     try {
-        std::optional<std::uint64_t> claimed;
-        {
-            std::lock_guard lock(context->source_mutex_);
-            if (auto completed = context->metadata_.take_completed()) {
-                auto& outcome = completed->outcome;
-                log_line(LogLevel::info, "[kelvara] Network outcome request=%llu result=%s",
-                         static_cast<unsigned long long>(completed->request_id), outcome_kind_name(outcome.kind));
-                context->engine_.handle_outcome(completed->request_id, outcome.kind, std::move(outcome.revision),
-                                                std::move(outcome.etag));
-                context->update_output_size();
-            }
-            context->engine_.poll_if_due();
-            ApprovalEngine& engine = context->engine_;
-            if (engine.is_review_ready() && engine.state().website_status == WebsiteStatus::available &&
-                engine.claim_notification()) {
-                claimed = engine.state().candidate->render_revision;
-            }
-        }
-        if (claimed) {
-            const std::uint64_t revision = *claimed;
-            QMetaObject::invokeMethod(
-                context->dispatch_object_.get(),
-                [context, revision, alive = context->liveness()] {
-                    if (alive->load()) {
-                        present_candidate_update(*context, revision);
-                    }
-                },
-                Qt::QueuedConnection);
-        }
+        static_cast<SourceContext*>(param)->tick();
     } catch (const std::exception& error) {
         log_line(LogLevel::error, "[kelvara] Discovery tick failed: %s", error.what());
     }
+}
+
+// Never waits for the disk: a change raised here is written by the writer thread and finished on the first
+// later frame on which the write is done. Meanwhile the tick takes no answer, sends no request and claims
+// nothing.
+void SourceContext::tick() {
+    std::lock_guard lock(source_mutex_);
+    if (auto finished = saves_.finish_written()) {
+        on_save_finished(*finished);
+    }
+    advance();
+}
+
+void SourceContext::advance() {
+    if (engine_.save_pending() || engine_.stopped() || clock_.now_ms() < quiet_until_ms_) {
+        return;
+    }
+    if (requested_settings_) {
+        raise_settings(*std::exchange(requested_settings_, std::nullopt));
+        if (engine_.save_pending()) {
+            return;
+        }
+    }
+    if (auto completed = metadata_.take_completed()) {
+        auto& outcome = completed->outcome;
+        log_line(LogLevel::info, "[kelvara] Network outcome request=%llu result=%s",
+                 static_cast<unsigned long long>(completed->request_id), outcome_kind_name(outcome.kind));
+        engine_.handle_outcome(completed->request_id, outcome.kind, std::move(outcome.revision),
+                               std::move(outcome.etag));
+        saves_.note_raiser(SaveRaiser::discovery_answer);
+        if (engine_.save_pending()) {
+            return;
+        }
+    }
+    engine_.poll_if_due();
+    if (engine_.is_review_ready() && engine_.state().website_status == WebsiteStatus::available &&
+        engine_.claim_notification()) {
+        saves_.note_raiser(SaveRaiser::notification_claim);
+    }
+}
+
+void SourceContext::on_save_finished(const FinishedSave& finished) {
+    update_output_size();
+    if (finished.error) {
+        quiet_until_ms_ = clock_.now_ms() + kQuietAfterFailedSaveMs;
+    }
+    switch (finished.raiser) {
+    case SaveRaiser::settings:
+        if (!finished.error) {
+            adopt_settings(*saving_settings_);
+        } else {
+            log_line(LogLevel::error, "[kelvara] Cannot update source: %s", describe_failure(finished.error));
+        }
+        saving_settings_.reset();
+        return;
+    case SaveRaiser::notification_claim:
+        if (!finished.error) {
+            announce(engine_.state().candidate->render_revision);
+            return;
+        }
+        break;
+    case SaveRaiser::discovery_answer:
+        break;
+    case SaveRaiser::caller:
+        return; // its caller reports it
+    }
+    if (finished.error) {
+        log_line(LogLevel::error, "[kelvara] Discovery tick failed: %s", describe_failure(finished.error));
+    }
+}
+
+// Queues the notification to the UI thread. A queued call only runs once the thread that posted it has
+// long released the source lock, and never after the source is gone.
+void SourceContext::announce(std::uint64_t revision) {
+    QMetaObject::invokeMethod(
+        dispatch_object_.get(),
+        [this, revision, alive = liveness()] {
+            if (alive->load()) {
+                present_candidate_update(*this, revision);
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+bool SourceContext::run_saving_event(const std::function<bool(ApprovalEngine&)>& event) {
+    std::unique_lock lock(source_mutex_, std::defer_lock);
+    return saves_.run_for_caller(lock, event, [this](const FinishedSave& finished) { on_save_finished(finished); });
 }
 
 std::uint32_t SourceContext::output_width() const noexcept {
@@ -203,23 +294,39 @@ void SourceContext::store_settings(SourceSettings settings) {
     qr_enabled_.store(settings_.qr_enabled, std::memory_order_release);
 }
 
-void SourceContext::apply_source_settings(const RawSourceSettings& raw) {
-    SourceSettings parsed = parse_source_settings(raw);
-    // The tick reads the settings when an automatic approval shows the new banner, so they are only ever
-    // replaced under the source lock, also when the input is refused.
+void SourceContext::apply_source_settings(obs_data_t* settings) {
+    identity_.restore_into(settings);
+    SourceSettings parsed = parse_source_settings(read_source_settings(settings));
     std::lock_guard lock(source_mutex_);
-    if (parsed.input_kind == BannerInputKind::invalid) {
-        store_settings(std::move(parsed)); // the engine keeps following its previous banner
+    // The latest settings win; they reach the engine once no save is pending, in the order they came.
+    requested_settings_ = std::move(parsed);
+    advance();
+}
+
+// Source lock held, no save pending.
+void SourceContext::raise_settings(SourceSettings settings) {
+    if (settings.input_kind == BannerInputKind::invalid) {
+        store_settings(std::move(settings)); // the engine keeps following its previous banner
         return;
     }
-    const bool pinned = parsed.input_kind == BannerInputKind::banner_revision;
-    const auto pinned_revision = pinned ? std::optional<std::uint64_t>(parsed.revision) : std::nullopt;
-    if (!engine_.apply_settings(parsed.banner_id, pinned, pinned_revision)) {
+    const bool pinned = settings.input_kind == BannerInputKind::banner_revision;
+    const auto pinned_revision = pinned ? std::optional<std::uint64_t>(settings.revision) : std::nullopt;
+    if (!engine_.apply_settings(settings.banner_id, pinned, pinned_revision)) {
+        return; // refused: the previous settings stay in force
+    }
+    if (engine_.save_pending()) {
+        saves_.note_raiser(SaveRaiser::settings);
+        saving_settings_ = std::move(settings);
         return;
     }
-    engine_.set_poll_interval(static_cast<std::uint64_t>(parsed.poll_seconds));
-    store_settings(std::move(parsed));
+    adopt_settings(std::move(settings));
+}
+
+void SourceContext::adopt_settings(SourceSettings settings) {
+    engine_.set_poll_interval(static_cast<std::uint64_t>(settings.poll_seconds));
+    store_settings(std::move(settings));
     output_.show_approved(engine_.state().approved);
+    update_output_size();
 }
 
 SourceSettings SourceContext::settings() {

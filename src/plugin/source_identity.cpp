@@ -6,7 +6,6 @@
 #include <mutex>
 #include <random>
 #include <set>
-#include <utility>
 
 namespace kelvara {
 namespace {
@@ -42,28 +41,39 @@ std::set<std::string> live_kept_identities;
 } // namespace
 
 SourceIdentity::SourceIdentity(obs_source_t* source, obs_data_t* settings) {
-    if (const GetUuid get_uuid = host_uuid_function()) {
+    const std::string carried = obs_data_get_string(settings, kKeptIdentityKey);
+    const GetUuid get_uuid = host_uuid_function();
+    std::lock_guard lock(live_mutex);
+    if (!carried.empty() && !live_kept_identities.contains(carried)) {
+        value_ = carried; // also on a host that knows UUIDs: the snapshot carries this name
+    } else if (get_uuid != nullptr) {
         const char* uuid = get_uuid(source);
         value_ = uuid != nullptr ? uuid : "";
-        return;
-    }
-    value_ = obs_data_get_string(settings, kKeptIdentityKey);
-    {
-        std::lock_guard lock(live_mutex);
-        if (value_.empty() || live_kept_identities.contains(value_)) {
-            value_ = random_uuid();
-            obs_data_set_string(settings, kKeptIdentityKey, value_.c_str());
+        if (!carried.empty()) {
+            obs_data_erase(settings, kKeptIdentityKey); // a copy of another source's ID
         }
-        live_kept_identities.insert(value_);
+        return;
+    } else {
+        value_ = random_uuid();
+        obs_data_set_string(settings, kKeptIdentityKey, value_.c_str());
     }
+    live_kept_identities.insert(value_);
     kept_ = true;
+    registered_ = true;
 }
 
-SourceIdentity::SourceIdentity(SourceIdentity&& other) noexcept
-    : value_(std::move(other.value_)), kept_(std::exchange(other.kept_, false)) {}
-
 SourceIdentity::~SourceIdentity() {
-    if (kept_) {
+    release();
+}
+
+void SourceIdentity::restore_into(obs_data_t* settings) const {
+    if (kept_ && settings != nullptr && !obs_data_has_user_value(settings, kKeptIdentityKey)) {
+        obs_data_set_string(settings, kKeptIdentityKey, value_.c_str());
+    }
+}
+
+void SourceIdentity::release() noexcept {
+    if (registered_.exchange(false)) {
         std::lock_guard lock(live_mutex);
         live_kept_identities.erase(value_);
     }

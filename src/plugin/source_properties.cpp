@@ -10,15 +10,31 @@ namespace {
 
 constexpr const char* kPreviewButton = "preview_candidate";
 constexpr const char* kRetryButton = "retry_discovery";
+constexpr const char* kValidationLine = "validation_status";
 
+std::string validation_text(const SourceSettings& settings) {
+    return settings.input_kind != BannerInputKind::invalid ? "Banner input: valid" : settings.validation_message;
+}
+
+// Runs on every change of the banner field, while the operator types. Nothing is applied here: the host
+// applies the settings (OK in the properties window, or an update from elsewhere), so a stray key press
+// followed by Cancel never touches the banner on air. The panel still says at once whether the input
+// can be read.
 bool on_banner_input_modified(void* param, obs_properties_t* properties, obs_property_t*, obs_data_t* settings) {
     auto* context = static_cast<SourceContext*>(param);
     if (context == nullptr || settings == nullptr) {
         return false;
     }
     try {
-        context->apply_source_settings(read_source_settings(settings));
+        const std::string text = validation_text(parse_source_settings(read_source_settings(settings)));
         enable_preview_button(properties);
+        obs_property_t* line = obs_properties_get(properties, kValidationLine);
+        const char* shown = line != nullptr ? obs_property_description(line) : nullptr;
+        if (line == nullptr || (shown != nullptr && text == shown)) {
+            return false; // nothing to redraw: the host rebuilds the widgets, cursor and all, on true
+        }
+        obs_property_set_description(line, text.c_str());
+        return true;
     } catch (const std::exception& error) {
         log_line(LogLevel::error, "[kelvara] Cannot apply source settings: %s", error.what());
     }
@@ -31,8 +47,7 @@ bool on_retry_discovery(obs_properties_t*, obs_property_t*, void* param) {
         return false;
     }
     try {
-        std::lock_guard lock(context->source_mutex());
-        return context->engine().retry_discovery();
+        return context->run_saving_event([](ApprovalEngine& engine) { return engine.retry_discovery(); });
     } catch (const std::exception& error) {
         log_line(LogLevel::error, "[kelvara] Cannot retry discovery: %s", error.what());
         return false;
@@ -45,7 +60,7 @@ void add_info(obs_properties_t* properties, const char* name, const std::string&
 
 void add_status_lines(obs_properties_t* properties, SourceContext& context, const SourceSettings& settings) {
     const bool valid_input = settings.input_kind != BannerInputKind::invalid;
-    add_info(properties, "validation_status", valid_input ? "Banner input: valid" : settings.validation_message);
+    add_info(properties, kValidationLine, validation_text(settings));
 
     SourceStatusView status;
     {
@@ -114,6 +129,8 @@ void get_source_defaults(obs_data_t* settings) {
 
 obs_properties_t* get_source_properties(SourceContext* context) {
     obs_properties_t* properties = obs_properties_create();
+    // The host applies the settings once, on OK; Cancel then has nothing to undo.
+    obs_properties_set_flags(properties, OBS_PROPERTIES_DEFER_UPDATE);
     obs_property_t* url = obs_properties_add_text(properties, kUrlKey, "Banner ID or Kelvara URL", OBS_TEXT_DEFAULT);
     if (context != nullptr) {
         obs_property_set_modified_callback2(url, on_banner_input_modified, context);
@@ -123,14 +140,19 @@ obs_properties_t* get_source_properties(SourceContext* context) {
     if (context == nullptr) {
         return properties;
     }
-    const SourceSettings settings = context->settings();
-    add_status_lines(properties, *context, settings);
-    obs_property_t* preview =
-        obs_properties_add_button2(properties, kPreviewButton, "Load & Preview", on_load_and_preview, context);
-    obs_property_t* retry =
-        obs_properties_add_button2(properties, kRetryButton, "Retry discovery", on_retry_discovery, context);
-    obs_property_set_enabled(preview, true);
-    obs_property_set_enabled(retry, settings.input_kind == BannerInputKind::banner);
+    try {
+        const SourceSettings settings = context->settings();
+        add_status_lines(properties, *context, settings);
+        obs_property_t* preview =
+            obs_properties_add_button2(properties, kPreviewButton, "Load & Preview", on_load_and_preview, context);
+        obs_property_t* retry =
+            obs_properties_add_button2(properties, kRetryButton, "Retry discovery", on_retry_discovery, context);
+        obs_property_set_enabled(preview, true);
+        obs_property_set_enabled(retry, settings.input_kind == BannerInputKind::banner);
+    } catch (const std::exception& error) {
+        // The settings stay editable; only the status lines and buttons are missing.
+        log_line(LogLevel::error, "[kelvara] Cannot show source properties: %s", error.what());
+    }
     return properties;
 }
 

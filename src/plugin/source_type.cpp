@@ -41,7 +41,7 @@ void update(void* data, obs_data_t* settings) {
         return;
     }
     try {
-        context_of(data)->apply_source_settings(read_source_settings(settings));
+        context_of(data)->apply_source_settings(settings);
     } catch (const std::exception& error) {
         log_line(LogLevel::error, "[kelvara] Cannot update source: %s", error.what());
     }

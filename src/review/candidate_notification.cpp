@@ -56,55 +56,53 @@ std::optional<RenderRevision> copy_preview_candidate(SourceContext& context) {
     return engine.state().candidate;
 }
 
-bool mark_previewed_if_current(SourceContext& context, std::uint64_t revision) {
-    std::lock_guard lock(context.source_mutex());
-    return is_current_candidate(context.engine(), revision) && context.engine().mark_previewed();
-}
-
-bool accept_marked_candidate(SourceContext& context) {
-    std::lock_guard lock(context.source_mutex());
-    return context.engine().accept_candidate();
+bool accept_if_current(SourceContext& context, std::uint64_t revision) {
+    return context.run_saving_event([revision](ApprovalEngine& engine) {
+        return is_current_candidate(engine, revision) && engine.mark_previewed_and_accept();
+    });
 }
 
 bool reject_if_current(SourceContext& context, std::uint64_t revision) {
-    std::lock_guard lock(context.source_mutex());
-    if (!is_current_candidate(context.engine(), revision) || !context.engine().reject_candidate()) {
-        return false;
-    }
-    context.update_output_size();
-    return true;
+    return context.run_saving_event([revision](ApprovalEngine& engine) {
+        return is_current_candidate(engine, revision) && engine.reject_candidate();
+    });
 }
 
 void present_candidate_update(SourceContext& context, std::uint64_t revision) {
-    const auto candidate = copy_preview_candidate(context);
-    if (!candidate || candidate->render_revision != revision) {
-        return; // replaced, decided or restarted since the tick claimed it
-    }
-    if (!host_window_in_front()) {
-        request_background_attention(revision);
-        return;
-    }
     const auto revision_number = static_cast<unsigned long long>(revision);
-    log_line(LogLevel::info, "[kelvara] Presenting candidate update sequence=%llu", revision_number);
-    const ContextLiveness alive = context.liveness();
-    const PreviewDecision decision = show_candidate_preview(*candidate, true);
-    if (!alive->load()) {
-        return; // the source was destroyed while the dialog was open
-    }
-    switch (decision) {
-    case PreviewDecision::accept:
-        if (mark_previewed_if_current(context, revision) && accept_marked_candidate(context)) {
-            log_line(LogLevel::info, "[kelvara] Candidate update accepted sequence=%llu", revision_number);
+    try {
+        const auto candidate = copy_preview_candidate(context);
+        if (!candidate || candidate->render_revision != revision) {
+            return; // replaced, decided or restarted since the tick claimed it
         }
-        break;
-    case PreviewDecision::reject:
-        if (reject_if_current(context, revision)) {
-            log_line(LogLevel::info, "[kelvara] Candidate update rejected sequence=%llu", revision_number);
+        if (!host_window_in_front()) {
+            request_background_attention(revision);
+            return;
         }
-        break;
-    case PreviewDecision::later:
-        log_line(LogLevel::info, "[kelvara] Candidate update deferred sequence=%llu", revision_number);
-        break;
+        log_line(LogLevel::info, "[kelvara] Presenting candidate update sequence=%llu", revision_number);
+        const ContextLiveness alive = context.liveness();
+        const PreviewDecision decision = show_candidate_preview(*candidate, true);
+        if (!alive->load()) {
+            return; // the source was destroyed while the dialog was open
+        }
+        switch (decision) {
+        case PreviewDecision::accept:
+            if (accept_if_current(context, revision)) {
+                log_line(LogLevel::info, "[kelvara] Candidate update accepted sequence=%llu", revision_number);
+            }
+            break;
+        case PreviewDecision::reject:
+            if (reject_if_current(context, revision)) {
+                log_line(LogLevel::info, "[kelvara] Candidate update rejected sequence=%llu", revision_number);
+            }
+            break;
+        case PreviewDecision::later:
+            log_line(LogLevel::info, "[kelvara] Candidate update deferred sequence=%llu", revision_number);
+            break;
+        }
+    } catch (const std::exception& error) {
+        // A queued call: an exception here would reach the host's event loop.
+        log_line(LogLevel::error, "[kelvara] Cannot present candidate update: %s", error.what());
     }
 }
 

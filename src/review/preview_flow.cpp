@@ -69,10 +69,7 @@ bool load_and_preview(obs_properties_t* properties, SourceContext& context, cons
     }
     auto candidate = copy_preview_candidate(context);
     if (!candidate) {
-        {
-            std::lock_guard lock(context.source_mutex());
-            context.engine().retry_discovery();
-        }
+        context.run_saving_event([](ApprovalEngine& engine) { return engine.retry_discovery(); });
         candidate = wait_for_preview_candidate(context);
         if (!alive->load()) {
             return false;
@@ -103,7 +100,7 @@ bool load_and_preview(obs_properties_t* properties, SourceContext& context, cons
         return true;
     }
     if (decision == PreviewDecision::accept) {
-        if (!mark_previewed_if_current(context, revision) || !accept_marked_candidate(context)) {
+        if (!accept_if_current(context, revision)) {
             return false;
         }
         enable_preview_button(properties);

@@ -23,7 +23,7 @@ inline constexpr std::uint64_t kMaxSnapshotUrlBytes = 2048;
 inline constexpr std::uint64_t kMaxSnapshotContentTypeBytes = 128;
 inline constexpr std::uint64_t kMaxSnapshotEntityTagBytes = 2048;
 inline constexpr std::uint64_t kMaxSnapshotImageBytes = 16777216;
-inline constexpr std::uint64_t kMaxSnapshotRejected = 10000;
+inline constexpr std::uint64_t kMaxSnapshotRejected = kMaxRejectedRevisions;
 
 // The file for a state as the byte ranges to write in order: the small fields gathered in one buffer, the
 // image blocks referenced where they lie, so that two 16 MiB images are written without being copied.

@@ -18,8 +18,10 @@ struct EngineHarness {
     RecordingRender render;
     std::unique_ptr<ApprovalEngine> engine;
 
-    explicit EngineHarness(EngineState initial = following("abc"), std::uint64_t poll_seconds = 60) {
-        engine = std::make_unique<ApprovalEngine>(std::move(initial), metadata, store, render, clock, poll_seconds);
+    explicit EngineHarness(EngineState initial = following("abc"), std::uint64_t poll_seconds = 60,
+                           SaveMode save_mode = SaveMode::immediate) {
+        engine = std::make_unique<ApprovalEngine>(std::move(initial), metadata, store, render, clock, poll_seconds,
+                                                  save_mode);
     }
 
     static EngineState following(const std::string& banner_id) {

@@ -1,0 +1,72 @@
+#include "store/snapshot_writer.hpp"
+
+#include <stdexcept>
+#include <utility>
+
+namespace kelvara {
+
+SnapshotWriter::SnapshotWriter(StorePort& store) : store_(store), thread_([this] { run(); }) {}
+
+SnapshotWriter::~SnapshotWriter() {
+    stop();
+}
+
+void SnapshotWriter::save(const EngineState& state) {
+    std::lock_guard lock(mutex_);
+    if (stopping_) {
+        throw std::logic_error("snapshot writer stopped");
+    }
+    if (queued_ || writing_ || result_) {
+        throw std::logic_error("snapshot writer busy");
+    }
+    queued_ = state;
+    work_arrived_.notify_one();
+}
+
+std::optional<std::exception_ptr> SnapshotWriter::take_result() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(result_, std::nullopt);
+}
+
+void SnapshotWriter::wait() {
+    std::unique_lock lock(mutex_);
+    work_done_.wait(lock, [this] { return !queued_ && !writing_; });
+}
+
+void SnapshotWriter::stop() {
+    {
+        std::lock_guard lock(mutex_);
+        if (stopping_) {
+            return;
+        }
+        stopping_ = true;
+    }
+    work_arrived_.notify_one();
+    thread_.join();
+}
+
+void SnapshotWriter::run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        work_arrived_.wait(lock, [this] { return queued_ || stopping_; });
+        if (!queued_) {
+            return; // stopping, and everything handed over is written
+        }
+        EngineState state = std::move(*queued_);
+        queued_.reset();
+        writing_ = true;
+        lock.unlock();
+        std::exception_ptr error;
+        try {
+            store_.save(state);
+        } catch (...) {
+            error = std::current_exception();
+        }
+        lock.lock();
+        writing_ = false;
+        result_ = error;
+        work_done_.notify_all();
+    }
+}
+
+} // namespace kelvara
