@@ -142,6 +142,37 @@ bool TestSource::click(const char* button) const {
     return host::click_property_button(source_, button);
 }
 
+std::string TestSource::kept_id() const {
+    obs_data_t* settings = obs_source_get_settings(source_);
+    std::string id = obs_data_get_string(settings, "kelvara_source_uuid");
+    obs_data_release(settings);
+    return id;
+}
+
+std::filesystem::path TestSource::snapshot() const {
+    return host_paths().config_root / "kelvara-banner" / "sources" / (kept_id() + ".approval");
+}
+
+std::unique_ptr<TestSource> accepted_source(const std::string& banner_id, std::vector<std::uint8_t> png) {
+    standin::StandInBanner banner;
+    banner.revisions.push_back(stand_in_revision(1, std::move(png)));
+    shared_service().catalog().set_banner(banner_id, std::move(banner));
+    auto source = std::make_unique<TestSource>(banner_id + " source", banner_id, false);
+    EXPECT_TRUE(wait_for_update_waiting(*source, 1));
+    const SeenDialog seen = answering_dialog("Accept", [&] { source->click("preview_candidate"); });
+    EXPECT_EQ(seen.title, "Kelvara candidate revision 1");
+    EXPECT_EQ(source->info_line("approved_revision"), "Approved revision: 1");
+    return source;
+}
+
+RefusedSaves::RefusedSaves(const std::filesystem::path& snapshot) : blocker_(snapshot.string() + ".tmp") {
+    std::filesystem::create_directories(blocker_);
+}
+
+RefusedSaves::~RefusedSaves() {
+    std::filesystem::remove_all(blocker_);
+}
+
 bool wait_for_update_waiting(const TestSource& source, std::uint64_t revision, int timeout_ms) {
     const std::string expected = "UPDATE WAITING \u2014 revision " + std::to_string(revision) + ".";
     return host::HeadlessHost::pump_until([&] { return source.info_line("candidate_revision").starts_with(expected); },

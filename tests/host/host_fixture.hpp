@@ -60,8 +60,26 @@ public:
     // Clicks a button of the panel; what it returns is the host's refresh flag.
     bool click(const char* button) const;
 
+    // The ID the module keeps in the source's settings (libobs 29.0 has no source UUIDs), and the snapshot
+    // file it names.
+    std::string kept_id() const;
+    std::filesystem::path snapshot() const;
+
 private:
     obs_source_t* source_ = nullptr;
+};
+
+// A source whose revision 1 (the PNG) the operator accepted through "Load & Preview".
+std::unique_ptr<TestSource> accepted_source(const std::string& banner_id, std::vector<std::uint8_t> png);
+
+// Makes every save of the snapshot fail while it lives: a directory takes the temporary file's name.
+class RefusedSaves {
+public:
+    explicit RefusedSaves(const std::filesystem::path& snapshot);
+    ~RefusedSaves();
+
+private:
+    std::filesystem::path blocker_;
 };
 
 // Waits until the source's panel shows a candidate that is ready for review.

@@ -1,10 +1,13 @@
 // The module in a real libobs host, against the stand-in service over TLS.
 #include "host_fixture.hpp"
 
+#include "support/png_files.hpp"
+
 #include <QtWidgets/QMainWindow>
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 
 namespace kelvara::test {
 namespace {
@@ -149,26 +152,128 @@ TEST(HostModule, DestroyedSourceHandlesNoLateAnswer) {
     EXPECT_EQ(shared_host().count_log_lines("[kelvara] Discovery tick failed"), 0u);
 }
 
-std::filesystem::path snapshot_of(const TestSource& source) {
-    obs_data_t* settings = obs_source_get_settings(source.get());
-    const std::string identity = obs_data_get_string(settings, "kelvara_source_uuid");
-    obs_data_release(settings);
-    return host_paths().config_root / "kelvara-banner" / "sources" / (identity + ".approval");
-}
-
 TEST(HostModule, CreationWritesTheSnapshotOnlyForAFollowedBanner) {
     publish("fresh", {});
     TestSource followed("fresh source", "fresh", false);
-    EXPECT_TRUE(std::filesystem::exists(snapshot_of(followed))); // written by the retry at creation, before any tick
+    EXPECT_TRUE(std::filesystem::exists(followed.snapshot())); // written by the retry at creation, before any tick
     TestSource pinned("pinned source", "https://kelvara.com/banner/fresh/revision/4", false);
     TestSource invalid("invalid source", "not a banner", false);
-    EXPECT_FALSE(std::filesystem::exists(snapshot_of(pinned)));
-    EXPECT_FALSE(std::filesystem::exists(snapshot_of(invalid)));
-    EXPECT_NE(snapshot_of(followed), snapshot_of(pinned));
+    EXPECT_FALSE(std::filesystem::exists(pinned.snapshot()));
+    EXPECT_FALSE(std::filesystem::exists(invalid.snapshot()));
+    EXPECT_NE(followed.snapshot(), pinned.snapshot());
 }
 
-// A second host process loads the saved source (its private settings carry the identity) while the service
-// never answers: the approved banner is back from the snapshot alone.
+std::vector<std::uint8_t> file_bytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Typing in the banner field applies nothing; the host applies settings (OK in the properties window, or an
+// update from elsewhere). A stray key press followed by Cancel leaves the approval on air.
+TEST(HostModule, TypedInputWaitsForTheHostToApplyIt) {
+    const auto source = accepted_source("typed", solid_png(60, 20, 255, 0, 0));
+    shared_host().show(source->get());
+    ASSERT_TRUE(host::HeadlessHost::pump_until([] { return output_pixel(5, 5) == kRed; }, 5000));
+    const auto snapshot = file_bytes(source->snapshot());
+    obs_data_t* settings = obs_source_get_settings(source->get());
+    obs_data_t* old_settings = obs_data_create();
+    obs_data_apply(old_settings, settings);
+
+    obs_properties_t* properties = obs_source_properties(source->get());
+    EXPECT_EQ(obs_properties_get_flags(properties), uint32_t(OBS_PROPERTIES_DEFER_UPDATE));
+    const struct {
+        const char* typed;
+        bool redraw;
+        const char* line;
+    } keys[] = {
+        {"type d", true, "Use a banner ID or https://kelvara.com/banner/{bannerId}"},
+        {"type", true, "Banner input: valid"}, // one letter deleted: another valid banner
+        {"typ", false, "Banner input: valid"},
+    };
+    for (const auto& key : keys) {
+        obs_data_set_string(settings, "url", key.typed);
+        EXPECT_EQ(obs_property_modified(obs_properties_get(properties, "url"), settings), key.redraw) << key.typed;
+        EXPECT_STREQ(obs_property_description(obs_properties_get(properties, "validation_status")), key.line);
+    }
+    obs_properties_destroy(properties);
+    const auto unchanged = [&](const char* step) {
+        host::HeadlessHost::pump_events(300); // several frames
+        EXPECT_EQ(source->info_line("approved_revision"), "Approved revision: 1") << step;
+        EXPECT_EQ(output_pixel(5, 5), kRed) << step;
+        EXPECT_EQ(file_bytes(source->snapshot()), snapshot) << step;
+    };
+    unchanged("typing");
+    // Cancel: the window restores the old settings, with an update when it does not defer them.
+    obs_data_clear(settings);
+    obs_data_apply(settings, old_settings);
+    unchanged("cancel");
+    obs_source_update(source->get(), old_settings);
+    unchanged("cancel with update");
+    // OK with another banner applies it.
+    source->update("typed_other", false);
+    EXPECT_TRUE(host::HeadlessHost::pump_until([&] { return source->info_line("approved_revision").empty(); }, 3000));
+    obs_data_release(old_settings);
+    obs_data_release(settings);
+    shared_host().show(nullptr);
+}
+
+// libobs 29.0 knows no source UUIDs, so the module keeps an ID in the source's settings.
+TEST(HostModule, KeptSourceIdsSurviveReloadsAndResets) {
+    auto source = accepted_source("reload", solid_png(40, 20, 0, 0, 255));
+    const std::string id = source->kept_id();
+    // A scene collection released and loaded again in one call on the UI thread, as OBS Studio does it.
+    obs_data_t* saved = obs_save_source(source->get());
+    source->release();
+    obs_wait_for_destroy_queue();
+    TestSource reloaded(obs_load_source(saved));
+    obs_data_release(saved);
+    EXPECT_EQ(reloaded.kept_id(), id);
+    EXPECT_EQ(reloaded.info_line("approved_revision"), "Approved revision: 1");
+    // Resetting the settings (the window's Defaults, then OK) clears every key; the module writes its ID back.
+    obs_source_reset_settings(reloaded.get(), nullptr);
+    EXPECT_TRUE(host::HeadlessHost::pump_until([&] { return reloaded.kept_id() == id; }, 3000));
+}
+
+TEST(HostModule, ASnapshotFolderThatRefusesWritesKeepsTheLoadedApprovalOnAir) {
+    auto source = accepted_source("refusing", solid_png(40, 20, 0, 0, 255));
+    obs_data_t* saved = obs_save_source(source->get());
+    const auto snapshot = source->snapshot();
+    source->release();
+    obs_wait_for_destroy_queue();
+    const RefusedSaves refused(snapshot);
+    const std::string failure = "[kelvara] Cannot save restarted discovery: cannot open temporary approval snapshot";
+    const auto failures = shared_host().count_log_lines(failure);
+    TestSource restarted(obs_load_source(saved));
+    obs_data_release(saved);
+    EXPECT_EQ(restarted.info_line("approved_revision"), "Approved revision: 1");
+    EXPECT_EQ(shared_host().count_log_lines(failure), failures + 1);
+    shared_host().show(restarted.get());
+    EXPECT_TRUE(host::HeadlessHost::pump_until([] { return output_pixel(5, 5) == kBlue; }, 5000));
+    shared_host().show(nullptr);
+}
+
+// The source goes away while the state with its new 12 MB candidate is being written: the write finishes
+// first, whole, and nothing of the source is touched afterwards.
+TEST(HostModule, DestroyedSourceLetsItsRunningSaveFinish) {
+    test::PngPlan plan;
+    plan.width = plan.height = 1800;
+    test::fill_random(plan, 3);
+    const auto heavy = test::encode_png(plan);
+    publish("heavy", {stand_in_revision(1, heavy)});
+    const auto answers = shared_host().count_log_lines("result=modified");
+    TestSource source("heavy source", "heavy", false);
+    const auto snapshot = source.snapshot();
+    ASSERT_TRUE(host::HeadlessHost::pump_until(
+        [&] { return shared_host().count_log_lines("result=modified") > answers; }, 30000));
+    source.release();
+    host::HeadlessHost::pump_events(300);
+    EXPECT_GT(std::filesystem::file_size(snapshot), heavy.size());
+    EXPECT_FALSE(std::filesystem::exists(snapshot.string() + ".tmp"));
+}
+
+// A second host process loads the saved source (its settings carry the identity) while the service never
+// answers: the approved banner is back from the snapshot alone. Then once more on a host that knows source
+// UUIDs (libobs 29.1 and later, stood in for by a preloaded function): the kept ID still names the snapshot.
 TEST(HostModule, RestartRestoresTheApprovedOutputFromTheSnapshot) {
     publish("restart", {stand_in_revision(1, solid_png(120, 30, 0, 0, 255))});
     const auto saved = host_paths().config_root / "restart-source.json";
@@ -181,11 +286,13 @@ TEST(HostModule, RestartRestoresTheApprovedOutputFromTheSnapshot) {
         obs_data_release(data);
     }
     host::HeadlessHost::pump_events(100);
-    const std::string command = "KELVARA_TEST_CONFIG_ROOT=" + host_paths().config_root.string() +
-                                " KELVARA_RESTORE_SOURCE=" + saved.string() + " " + program_path +
-                                " --gtest_filter=HostRestart.* > " + (host_paths().config_root / "child.log").string() +
-                                " 2>&1";
-    EXPECT_EQ(std::system(command.c_str()), 0) << "see " << (host_paths().config_root / "child.log");
+    for (const std::string preload : {"", "LD_PRELOAD=" KELVARA_UPGRADED_HOST_SHIM " "}) {
+        const auto log = host_paths().config_root / (preload.empty() ? "child.log" : "upgraded-child.log");
+        const std::string command = preload + "KELVARA_TEST_CONFIG_ROOT=" + host_paths().config_root.string() +
+                                    " KELVARA_RESTORE_SOURCE=" + saved.string() + " " + program_path +
+                                    " --gtest_filter=HostRestart.* > " + log.string() + " 2>&1";
+        EXPECT_EQ(std::system(command.c_str()), 0) << "see " << log;
+    }
 }
 
 TEST(HostRestart, ShowsTheSnapshotBeforeAnyAnswer) {

@@ -103,6 +103,24 @@ TEST(Review, BackgroundCandidateAsksForAttentionOnce) {
     EXPECT_EQ(log_count("[kelvara] Requested background attention for candidate sequence=1"), attention + 1);
 }
 
+// The decision cannot be saved (the disk refuses the snapshot): one error line, nothing changes, and no
+// exception reaches the host's event loop.
+TEST(Review, DecisionThatCannotBeSavedIsLoggedAndChangesNothing) {
+    publish("stuck", {stand_in_revision(1, solid_png(30, 30, 1, 1, 1))});
+    HostWindow window(true);
+    TestSource source("stuck source", "stuck", false);
+    const std::string failure = "[kelvara] Cannot present candidate update: cannot open temporary approval snapshot";
+    const auto failures = log_count(failure);
+    std::unique_ptr<RefusedSaves> refused;
+    answering_dialog(
+        "Accept", [&] { HeadlessHost::pump_until([&] { return log_count(failure) > failures; }, 10000); },
+        [&] { refused = std::make_unique<RefusedSaves>(source.snapshot()); });
+    EXPECT_EQ(log_count(failure), failures + 1);
+    EXPECT_EQ(source.info_line("approved_revision"), "");
+    EXPECT_TRUE(source.info_line("candidate_revision").starts_with("UPDATE WAITING"))
+        << source.info_line("candidate_revision");
+}
+
 TEST(Review, LoadAndPreviewRefusesInvalidInput) {
     TestSource source("invalid review source", "no such thing!", false);
     bool refreshed = true;
