@@ -54,13 +54,15 @@ private:
     std::map<std::string, std::vector<double>> times_ns_;
 };
 
-// Prints "GOAL <name> <value> <op> <target> PASS|MISS"; op is "<", "<=", ">" or ">=".
-// A value that is not positive means the measurement did not happen (a benchmark filtered out or failed):
-// never a pass.
-inline bool report_goal(const std::string& name, double value, const std::string& op, double target) {
+// Prints "GOAL <name> <value> <op> <target> PASS|MISS"; op is "<", "<=", ">", ">=" or "==".
+// A measurement that did not happen (a benchmark filtered out or failed) is never a pass; for times and
+// ratios that is a value that is not positive, counts say so with `measured`.
+inline bool report_goal(const std::string& name, double value, const std::string& op, double target, bool measured) {
     bool pass = false;
-    if (!(value > 0.0)) {
+    if (!measured) {
         pass = false;
+    } else if (op == "==") {
+        pass = value == target;
     } else if (op == "<") {
         pass = value < target;
     } else if (op == "<=") {
@@ -73,6 +75,10 @@ inline bool report_goal(const std::string& name, double value, const std::string
     std::printf("GOAL %s %.3f %s %g %s\n", name.c_str(), value, op.c_str(), target, pass ? "PASS" : "MISS");
     std::fflush(stdout);
     return pass;
+}
+
+inline bool report_goal(const std::string& name, double value, const std::string& op, double target) {
+    return report_goal(name, value, op, target, value > 0.0);
 }
 
 // Runs every registered benchmark with the collecting reporter. Repetitions give medians that one noisy

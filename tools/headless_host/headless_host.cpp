@@ -126,6 +126,17 @@ void HeadlessHost::on_log(int level, const char* format, va_list arguments, void
     }
     std::lock_guard lock(host->mutex_);
     host->log_.emplace_back(line);
+    host->log_times_.push_back(std::chrono::steady_clock::now());
+}
+
+std::optional<std::chrono::steady_clock::time_point> HeadlessHost::last_log_time(const std::string& fragment) const {
+    std::lock_guard lock(mutex_);
+    for (std::size_t i = log_.size(); i-- > 0;) {
+        if (log_[i].find(fragment) != std::string::npos) {
+            return log_times_[i];
+        }
+    }
+    return std::nullopt;
 }
 
 void HeadlessHost::on_raw_video(void* param, struct video_data* frame) {

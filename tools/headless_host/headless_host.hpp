@@ -4,10 +4,12 @@
 
 class QDialog;
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -61,6 +63,8 @@ public:
 
     std::vector<std::string> log_lines() const;
     std::size_t count_log_lines(const std::string& fragment) const;
+    // When the last line holding the fragment arrived (steady clock), if one did.
+    std::optional<std::chrono::steady_clock::time_point> last_log_time(const std::string& fragment) const;
 
 private:
     static void on_log(int level, const char* format, va_list arguments, void* param);
@@ -73,6 +77,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable frame_arrived_;
     std::vector<std::string> log_;
+    std::vector<std::chrono::steady_clock::time_point> log_times_;
     Frame latest_frame_;
 };
 
