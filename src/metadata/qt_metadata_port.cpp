@@ -80,6 +80,7 @@ View common_view(const QNetworkReply& reply) {
 DiscoveryResponseView discovery_view(const QNetworkReply& reply, const ReplyBuffer& buffer) {
     auto view = common_view<DiscoveryResponseView>(reply);
     view.body = buffer.bytes.toStdString();
+    view.reply_no_error = reply.error() == QNetworkReply::NoError;
     const QByteArray etag = reply.rawHeader("ETag");
     if (!etag.isEmpty()) {
         view.etag = etag.toStdString();
