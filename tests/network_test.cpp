@@ -305,15 +305,15 @@ TEST_F(NetworkTest, ImageOfExactly16MiBPassesAndOneByteMoreDoesNot) {
     EXPECT_FALSE(over[0].outcome.etag);
 }
 
-TEST_F(NetworkTest, ModifiedIsDeliveredOnceAfterItsImageThenA304KeepsTheTag) {
+TEST_F(NetworkTest, ModifiedIsDeliveredOnceAfterItsImageThenA304KeepsTheTagButNoCookie) {
     test::PngPlan plan;
     plan.width = plan.height = 64;
     test::fill_random(plan, 7); // incompressible: trickled in 1 KiB pieces it takes a while
     const std::vector<std::uint8_t> bytes = test::encode_png(plan);
     const std::string png(bytes.begin(), bytes.end());
     publish("fresh", png);
-    service().add_fault(
-        Fault{image_target("fresh"), 1, HttpAnswer{200, kPngType, {}, png}, Delivery::trickle, 1024, 20});
+    const HttpAnswer image{200, kPngType, {{"Set-Cookie", "session=s1; Path=/"}}, png};
+    service().add_fault(Fault{image_target("fresh"), 1, image, Delivery::trickle, 1024, 20});
 
     port_->start_discovery(1, request("fresh"));
     ASSERT_TRUE(spin_until([] { return requests_to(image_target("fresh")) == 1; }, 15000));
@@ -335,6 +335,7 @@ TEST_F(NetworkTest, ModifiedIsDeliveredOnceAfterItsImageThenA304KeepsTheTag) {
     EXPECT_EQ(again[0].outcome.kind, Kind::not_modified);
     EXPECT_EQ(again[0].outcome.etag, tag);
     EXPECT_EQ(requests_to(image_target("fresh")), 1u);
+    EXPECT_EQ(service().requests().back().header("Cookie"), "") << "the image's cookie was kept";
 }
 
 TEST_F(NetworkTest, TwoExchangesBackToBackAreBothDeliveredUnderTheirOwnIds) {

@@ -41,9 +41,13 @@ bool append_bounded(QNetworkReply& reply, QByteArray& buffer, qint64 limit) {
     return buffer.size() <= limit;
 }
 
+// Redirects are not followed, and the manager's cookie jar is neither read nor filled: a cookie the service
+// sets must never come back with a later request.
 QNetworkRequest make_request(const std::string& url) {
     QNetworkRequest request(QUrl(QString::fromStdString(url), QUrl::TolerantMode));
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, int(QNetworkRequest::ManualRedirectPolicy));
+    request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, int(QNetworkRequest::Manual));
+    request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, int(QNetworkRequest::Manual));
     return request;
 }
 
