@@ -13,7 +13,6 @@
 #include <QtNetwork/QNetworkProxy>
 #include <QtNetwork/QSslConfiguration>
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <atomic>
 #include <functional>
@@ -82,17 +81,9 @@ std::size_t requests_to(const std::string& target) {
 
 // A valid PNG of exactly `total` bytes: a small image with a private ancillary chunk of padding after IHDR.
 std::string png_of_size(std::size_t total) {
-    std::vector<std::uint8_t> png = test::encode_rgba_png(3, 2, std::vector<std::uint8_t>(24, 0x80));
-    std::vector<std::uint8_t> chunk(total - png.size()); // length, type, data, CRC
-    const auto put32 = [&](std::size_t at, std::uint32_t value) {
-        for (int i = 0; i < 4; ++i) {
-            chunk[at + i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
-        }
-    };
-    put32(0, static_cast<std::uint32_t>(chunk.size() - 12));
-    std::copy_n("kpAd", 4, chunk.begin() + 4);
-    put32(chunk.size() - 4, static_cast<std::uint32_t>(crc32(0, chunk.data() + 4, uInt(chunk.size() - 8))));
-    png.insert(png.begin() + 33, chunk.begin(), chunk.end()); // signature (8) and IHDR (25) come first
+    const std::vector<std::uint8_t> image = test::encode_rgba_png(3, 2, std::vector<std::uint8_t>(24, 0x80));
+    const std::vector<std::uint8_t> padding(total - image.size() - 12); // a chunk adds length, type and CRC
+    const std::vector<std::uint8_t> png = test::with_chunk_after_header(image, "kpAd", padding);
     return {png.begin(), png.end()};
 }
 
