@@ -165,6 +165,32 @@ TEST(OutcomeClassification, ImageFailureMapping) {
     }
 }
 
+// Error statuses come with a network error too and keep their meaning; any other reply that ended with one
+// was cut short, even when what arrived would pass: a page that parses, a PNG whose header is intact.
+TEST(OutcomeClassification, ReplyEndedByANetworkErrorIsNoAnswer) {
+    const std::pair<std::int32_t, Kind> cases[] = {
+        {0, Kind::network_failure},   {200, Kind::network_failure}, {304, Kind::network_failure},
+        {403, Kind::forbidden},       {404, Kind::not_found},       {410, Kind::gone},
+        {500, Kind::network_failure},
+    };
+    const DiscoveryRequest request{kBanner, kValidTag, 5000, kAfter};
+    for (const auto& [status, kind] : cases) {
+        const DiscoveryResponseView page{.status = status,
+                                         .url = render_revisions_url(kBanner, kAfter),
+                                         .content_type = "application/json",
+                                         .body = body_text(Body::modified),
+                                         .etag = kValidTag,
+                                         .redirected = false,
+                                         .reply_no_error = false};
+        EXPECT_EQ(classify_discovery_response(page, request, kAfter).kind, kind) << status;
+        auto image = png_reply(png_header_bytes(64, 16));
+        image.status = status;
+        const auto outcome = apply_image_response({Kind::modified, announced(), kValidTag}, image, false);
+        EXPECT_EQ(outcome.kind, kind) << status;
+        EXPECT_FALSE(outcome.revision || outcome.etag) << status;
+    }
+}
+
 TEST(OutcomeClassification, ImageStepKeepsTheTagOnlyWithTheImage) {
     const MetadataHttpOutcome discovered{Kind::modified, announced(), kValidTag};
 

@@ -115,5 +115,39 @@ TEST(PngDecoder, DamagedFilesDecodeToNothing) {
     EXPECT_FALSE(decode(too_wide));
 }
 
+// Text and colour profiles do not change a pixel of the output; Qt's reader, too, shows the pixels of a PNG
+// whose text it cannot hold. Neither a chunk that inflates to 4 GiB nor more text chunks than a decoder keeps
+// may stop the decode or cost memory and time.
+TEST(PngDecoder, AncillaryChunksTheOutputDoesNotUseAreSkipped) {
+    struct Case {
+        const char* type;
+        std::vector<std::uint8_t> data;
+        int count;
+    };
+    const Case cases[] = {
+        {"zTXt", test::named_zlib_data("Comment", test::zlib_zeros(4096)), 1},
+        {"tEXt", {'k', 0, 'v'}, 1001},
+    };
+    PngPlan plan;
+    plan.width = 37;
+    plan.height = 23;
+    test::fill_random(plan, 99);
+    const auto clean = test::encode_png(plan);
+    for (const auto& c : cases) {
+        auto png = clean;
+        for (int i = 0; i < c.count; ++i) {
+            png = test::with_chunk_after_header(std::move(png), c.type, c.data);
+        }
+        const auto ours = decode(png);
+        EXPECT_TRUE(ours) << c.type;
+        if (!ours) {
+            continue;
+        }
+        const std::vector<std::uint8_t> our_pixels(ours->pixels.get(), ours->pixels.get() + ours->size_bytes());
+        EXPECT_EQ(our_pixels, qt_rgba(png)) << c.type;
+        EXPECT_EQ(our_pixels, qt_rgba(clean)) << c.type;
+    }
+}
+
 } // namespace
 } // namespace kelvara

@@ -25,8 +25,16 @@ MetadataHttpOutcome outcome_of(MetadataOutcomeKind kind) {
 
 } // namespace
 
+bool failed_in_transport(std::int32_t status, bool reply_no_error) noexcept {
+    return !reply_no_error && status < 400;
+}
+
 MetadataHttpOutcome classify_discovery_response(const DiscoveryResponseView& view, const DiscoveryRequest& request,
                                                 std::uint64_t after) {
+    // A cut-off page can still parse (cut in its padding, say); taking it would skip what it did not show.
+    if (failed_in_transport(view.status, view.reply_no_error)) {
+        return outcome_of(MetadataOutcomeKind::network_failure);
+    }
     // Redirects are never followed, so a redirect answer or a reply standing for another URL is not an
     // answer to this request.
     if (view.redirected || view.url != render_revisions_url(request.banner_id, after)) {
@@ -94,13 +102,18 @@ MetadataOutcomeKind image_failure_kind(std::int32_t status, bool reply_no_error)
     case 404:
         return MetadataOutcomeKind::not_found;
     default:
-        // A complete answer that failed validation is the service's fault; anything cut short may pass.
+        // A complete answer that failed validation is the service's fault; any other error status is not.
         return reply_no_error ? MetadataOutcomeKind::malformed : MetadataOutcomeKind::network_failure;
     }
 }
 
 MetadataHttpOutcome apply_image_response(MetadataHttpOutcome modified, ImageResponseView view, bool reply_no_error) {
     const std::int32_t status = view.status;
+    // The PNG header arrives first, so a cut-off image would pass validation and its entity tag would then
+    // stop every later download of the revision.
+    if (failed_in_transport(status, reply_no_error)) {
+        return outcome_of(MetadataOutcomeKind::network_failure);
+    }
     if (modified.revision) {
         auto complete = validate_image_response(std::move(view), std::move(*modified.revision));
         if (complete) {

@@ -21,6 +21,7 @@ struct DiscoveryResponseView {
     std::string body;                // at most 16384 bytes by the adapter's bound
     std::optional<std::string> etag; // the raw ETag value; absent when missing or empty
     bool redirected = false;         // the reply carries a redirect target
+    bool reply_no_error = true;      // the reply ended without a network error (an HTTP error status is one)
 };
 
 // The same for a finished image reply.
@@ -31,6 +32,11 @@ struct ImageResponseView {
     std::vector<std::uint8_t> body; // empty when the buffer overflowed or the reply was aborted
     bool redirected = false;
 };
+
+// A reply that ended with a network error while its status, if any, is below 400 was cut short in transport
+// (closed or reset before its body was complete, or aborted): whatever arrived of it is no answer. Error
+// statuses set a network error too; those replies are complete and keep the meaning of their status.
+bool failed_in_transport(std::int32_t status, bool reply_no_error) noexcept;
 
 // The outcome of a render-revisions reply that was neither cut off by the body limit nor aborted (those
 // two are malformed and network_failure, decided by the adapter before it reads the view). `after` is the
@@ -49,7 +55,8 @@ std::optional<RenderRevision> validate_image_response(ImageResponseView view, Re
 MetadataOutcomeKind image_failure_kind(std::int32_t status, bool reply_no_error) noexcept;
 
 // The final outcome of an exchange whose render-revisions reply was `modified`: the same outcome with the
-// image in its revision, or the failure kind with neither revision nor entity tag.
+// image in its revision, or the failure kind with neither revision nor entity tag. An image reply that
+// failed in transport is a network failure even when the part that arrived would pass validation.
 MetadataHttpOutcome apply_image_response(MetadataHttpOutcome modified, ImageResponseView view, bool reply_no_error);
 
 } // namespace kelvara

@@ -41,9 +41,13 @@ bool append_bounded(QNetworkReply& reply, QByteArray& buffer, qint64 limit) {
     return buffer.size() <= limit;
 }
 
+// Redirects are not followed, and the manager's cookie jar is neither read nor filled: a cookie the service
+// sets must never come back with a later request.
 QNetworkRequest make_request(const std::string& url) {
     QNetworkRequest request(QUrl(QString::fromStdString(url), QUrl::TolerantMode));
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, int(QNetworkRequest::ManualRedirectPolicy));
+    request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, int(QNetworkRequest::Manual));
+    request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, int(QNetworkRequest::Manual));
     return request;
 }
 
@@ -80,6 +84,7 @@ View common_view(const QNetworkReply& reply) {
 DiscoveryResponseView discovery_view(const QNetworkReply& reply, const ReplyBuffer& buffer) {
     auto view = common_view<DiscoveryResponseView>(reply);
     view.body = buffer.bytes.toStdString();
+    view.reply_no_error = reply.error() == QNetworkReply::NoError;
     const QByteArray etag = reply.rawHeader("ETag");
     if (!etag.isEmpty()) {
         view.etag = etag.toStdString();

@@ -26,8 +26,8 @@ struct ReplyBuffer;
 // source's tick. The adapter belongs to the thread that constructs it, which must run a Qt event loop;
 // start_discovery and take_completed may be called from any thread.
 //
-// No cache, cookies, proxy or TLS settings of its own: the host process decides those, and TLS errors are
-// never ignored.
+// No cookies at all: none is stored from a reply or sent with a request. No cache, proxy or TLS settings of
+// its own: the host process decides those, and TLS errors are never ignored.
 class QtMetadataPort : public QObject, public MetadataPort {
 public:
     QtMetadataPort();

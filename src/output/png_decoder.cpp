@@ -2,6 +2,8 @@
 
 #include <spng.h>
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
 
 namespace kelvara {
@@ -10,6 +12,26 @@ namespace {
 // Adam7: first column and column step of each pass.
 constexpr std::uint32_t kPassFirstColumn[7] = {0, 4, 0, 2, 0, 1, 0};
 constexpr std::uint32_t kPassColumnStep[7] = {8, 8, 4, 4, 2, 2, 1};
+
+constexpr std::size_t kSignatureBytes = 8;
+constexpr std::size_t kChunkHeaderBytes = 8;   // length and type
+constexpr std::size_t kChunkFramingBytes = 12; // header and CRC
+
+// Critical chunks (IHDR, PLTE, IDAT, IEND, and unknown ones, which fail the image as before) and tRNS, the one
+// ancillary chunk the output applies. Gamma, colour space and significant bits are not applied (see
+// PngDecoder), text and the rest never reach the output.
+bool is_used(const std::uint8_t* type) {
+    const bool ancillary = (type[0] & 0x20) != 0;
+    return !ancillary || std::memcmp(type, "tRNS", 4) == 0;
+}
+
+std::uint32_t read_be32(const std::uint8_t* bytes) {
+    return std::uint32_t{bytes[0]} << 24 | std::uint32_t{bytes[1]} << 16 | std::uint32_t{bytes[2]} << 8 | bytes[3];
+}
+
+int read_used_chunks(spng_ctx*, void* stream, void* out, std::size_t length) {
+    return static_cast<UsedChunkStream*>(stream)->read(static_cast<std::uint8_t*>(out), length) ? 0 : SPNG_IO_EOF;
+}
 
 // Nearest 8-bit value of a 16-bit sample, as Qt rounds when it converts 16-bit images to 8 bits.
 constexpr std::uint8_t to_8bit(std::uint16_t sample) {
@@ -28,7 +50,50 @@ void clear_transparent_colour(std::uint8_t* row, std::size_t row_bytes) {
 
 } // namespace
 
-PngDecoder::PngDecoder(std::span<const std::uint8_t> png) noexcept : context_(spng_ctx_new(0)) {
+UsedChunkStream::UsedChunkStream(std::span<const std::uint8_t> png) noexcept
+    : png_(png), piece_left_(std::min(png.size(), kSignatureBytes)) {}
+
+bool UsedChunkStream::read(std::uint8_t* out, std::size_t length) noexcept {
+    while (length > 0) {
+        if (piece_left_ == 0) {
+            start_next_piece();
+            if (piece_left_ == 0) {
+                return false;
+            }
+        }
+        const std::size_t count = std::min(length, piece_left_);
+        std::memcpy(out, png_.data() + position_, count);
+        out += count;
+        length -= count;
+        position_ += count;
+        piece_left_ -= count;
+    }
+    return true;
+}
+
+void UsedChunkStream::start_next_piece() noexcept {
+    for (;;) {
+        const std::size_t rest = png_.size() - position_;
+        if (rest < kChunkHeaderBytes) {
+            piece_left_ = rest; // a cut-off header: the decoder finds the file cut off
+            return;
+        }
+        const std::uint8_t* header = png_.data() + position_;
+        const std::uint64_t chunk_bytes = std::uint64_t{read_be32(header)} + kChunkFramingBytes;
+        if (is_used(header + 4)) {
+            piece_left_ = static_cast<std::size_t>(std::min<std::uint64_t>(chunk_bytes, rest));
+            return;
+        }
+        if (chunk_bytes > rest) {
+            position_ = png_.size(); // cut off inside a chunk nobody reads
+            piece_left_ = 0;
+            return;
+        }
+        position_ += static_cast<std::size_t>(chunk_bytes);
+    }
+}
+
+PngDecoder::PngDecoder(std::span<const std::uint8_t> png) noexcept : stream_(png), context_(spng_ctx_new(0)) {
     if (context_ == nullptr) {
         return;
     }
@@ -36,7 +101,7 @@ PngDecoder::PngDecoder(std::span<const std::uint8_t> png) noexcept : context_(sp
     spng_set_crc_action(context_, SPNG_CRC_ERROR, SPNG_CRC_DISCARD);
     spng_set_image_limits(context_, kMaxImageSide, kMaxImageSide);
     spng_ihdr header{};
-    if (spng_set_png_buffer(context_, png.data(), png.size()) != 0 || spng_get_ihdr(context_, &header) != 0) {
+    if (spng_set_png_stream(context_, read_used_chunks, &stream_) != 0 || spng_get_ihdr(context_, &header) != 0) {
         return;
     }
     size_ = PngSize{header.width, header.height};

@@ -1,11 +1,14 @@
 #pragma once
 
 #include <png.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <random>
 #include <stdexcept>
+#include <string_view>
 #include <vector>
 
 namespace kelvara::test {
@@ -120,6 +123,64 @@ inline std::vector<std::uint8_t> encode_rgba_png(std::uint32_t width, std::uint3
         plan.rows.emplace_back(begin, begin + std::size_t{width} * 4);
     }
     return encode_png(plan);
+}
+
+// `png` with one more chunk right after its IHDR chunk (the signature and IHDR take the first 33 bytes).
+inline std::vector<std::uint8_t> with_chunk_after_header(std::vector<std::uint8_t> png, std::string_view type,
+                                                         const std::vector<std::uint8_t>& data) {
+    std::vector<std::uint8_t> chunk(data.size() + 12);
+    const auto put32 = [&](std::size_t at, std::uint32_t value) {
+        for (int i = 0; i < 4; ++i) {
+            chunk[at + i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
+        }
+    };
+    put32(0, static_cast<std::uint32_t>(data.size()));
+    std::copy_n(type.begin(), 4, chunk.begin() + 4);
+    std::copy(data.begin(), data.end(), chunk.begin() + 8);
+    put32(chunk.size() - 4, static_cast<std::uint32_t>(crc32(0, chunk.data() + 4, uInt(data.size() + 4))));
+    png.insert(png.begin() + 33, chunk.begin(), chunk.end());
+    return png;
+}
+
+// A zlib stream that inflates to `mebibytes` MiB of zeros, made in milliseconds however large: after a full
+// flush a deflate block depends on nothing before it, so one block of 1 MiB of zeros is repeated.
+inline std::vector<std::uint8_t> zlib_zeros(std::uint32_t mebibytes) {
+    z_stream stream{};
+    if (deflateInit2(&stream, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK) {
+        throw std::runtime_error("cannot start deflate");
+    }
+    std::vector<std::uint8_t> zeros(1 << 20), block(1 << 14);
+    const auto deflate_all = [&](std::vector<std::uint8_t>& input, int flush) {
+        stream.next_in = input.data();
+        stream.avail_in = static_cast<uInt>(input.size());
+        stream.next_out = block.data();
+        stream.avail_out = static_cast<uInt>(block.size());
+        deflate(&stream, flush);
+        return std::vector<std::uint8_t>(block.data(), stream.next_out);
+    };
+    const std::vector<std::uint8_t> repeated = deflate_all(zeros, Z_FULL_FLUSH);
+    std::vector<std::uint8_t> none;
+    const std::vector<std::uint8_t> last = deflate_all(none, Z_FINISH); // an empty final block
+    deflateEnd(&stream);
+    std::vector<std::uint8_t> out{0x78, 0xDA};
+    for (std::uint32_t i = 0; i < mebibytes; ++i) {
+        out.insert(out.end(), repeated.begin(), repeated.end());
+    }
+    out.insert(out.end(), last.begin(), last.end());
+    // Adler-32 of n zeros: the byte sum stays 1 and the sum of sums is n.
+    const std::uint32_t adler = static_cast<std::uint32_t>((std::uint64_t{mebibytes} << 20) % 65521) << 16 | 1;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        out.push_back(static_cast<std::uint8_t>(adler >> shift));
+    }
+    return out;
+}
+
+// The data of a zTXt or iCCP chunk: the keyword or profile name, its NUL, compression method 0 and the stream.
+inline std::vector<std::uint8_t> named_zlib_data(std::string_view name, const std::vector<std::uint8_t>& stream) {
+    std::vector<std::uint8_t> data(name.begin(), name.end());
+    data.insert(data.end(), {0, 0});
+    data.insert(data.end(), stream.begin(), stream.end());
+    return data;
 }
 
 } // namespace kelvara::test

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <stdexcept>
 
 namespace kelvara::standin {
@@ -43,6 +44,12 @@ const char* reason_phrase(int status) {
     default:
         return "Status";
     }
+}
+
+std::string to_hex(std::size_t value) {
+    char digits[2 * sizeof value + 1];
+    std::snprintf(digits, sizeof digits, "%zx", value);
+    return digits;
 }
 
 // Closes with a TCP reset rather than an orderly close.
@@ -236,10 +243,23 @@ void StandInService::respond(Connection& connection, const RecordedRequest& requ
     for (const auto& [name, value] : answer.headers) {
         head += name + ": " + value + "\r\n";
     }
-    head += "Content-Length: " + std::to_string(answer.body.size()) + "\r\nConnection: close\r\n\r\n";
+    if (plan.delivery == Delivery::chunked_cut_short) {
+        head += "Transfer-Encoding: chunked\r\nConnection: close\r\n\r\n";
+    } else {
+        head += "Content-Length: " + std::to_string(answer.body.size()) + "\r\nConnection: close\r\n\r\n";
+    }
     socket->write(head.data(), qint64(head.size()));
     if (plan.delivery == Delivery::whole) {
         socket->write(answer.body.data(), qint64(answer.body.size()));
+        socket->disconnectFromHost();
+        return;
+    }
+    if (plan.delivery == Delivery::cut_short || plan.delivery == Delivery::chunked_cut_short) {
+        std::string half = answer.body.substr(0, answer.body.size() / 2);
+        if (plan.delivery == Delivery::chunked_cut_short) { // one chunk, and never the terminating one
+            half = to_hex(half.size()) + "\r\n" + half + "\r\n";
+        }
+        socket->write(half.data(), qint64(half.size()));
         socket->disconnectFromHost();
         return;
     }

@@ -15,9 +15,10 @@
 
 namespace kelvara::standin {
 
-// How an answer travels: whole, in small pieces, not at all (the connection stays open and silent), or as a
-// reset connection.
-enum class Delivery { whole, trickle, silence, reset };
+// How an answer travels: whole, in small pieces, not at all (the connection stays open and silent), as a
+// reset connection, or cut off: the first half of the body and then an orderly close, either under a
+// Content-Length that announces the whole body or in the chunked coding without its last chunk.
+enum class Delivery { whole, trickle, silence, reset, cut_short, chunked_cut_short };
 
 // A scripted answer for the next `count` requests whose target starts with `target_prefix`.
 struct Fault {
