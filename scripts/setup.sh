@@ -11,6 +11,7 @@ packages=(
     qt6-base-dev libobs-dev libx11-dev
     xvfb xauth libgl1-mesa-dri libegl-mesa0 libegl1 openssl curl fonts-dejavu-core
     nlohmann-json3-dev
+    g++-mingw-w64-x86-64-posix wine wine64 googletest
 )
 
 missing=()
