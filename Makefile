@@ -5,11 +5,12 @@ ASAN_HOST_BUILD_DIR ?= build-asan-host
 BENCH_BUILD_DIR ?= build-bench
 FUZZ_BUILD_DIR ?= build-fuzz
 TSAN_BUILD_DIR ?= build-tsan
+WINDOWS_BUILD_DIR ?= build-windows
 DEMO_OUT       ?= demo-output
 FUZZ_SECONDS   ?= 30
 CTEST_FLAGS    ?= --output-on-failure --timeout 300 -j2
 
-.PHONY: all deps build demo test sanitize sanitize-host tsan bench fuzz package clean
+.PHONY: all deps build demo test sanitize sanitize-host tsan bench fuzz package test-windows clean
 
 all: build
 
@@ -56,6 +57,14 @@ tsan: deps
 	cmake -S . -B $(TSAN_BUILD_DIR) -G Ninja -DKELVARA_SANITIZE=thread -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(TSAN_BUILD_DIR) --target output_tests network_tests
 	ctest --test-dir $(TSAN_BUILD_DIR) $(CTEST_FLAGS) -R '^(DecodeWorkerTest|NetworkThreadTest)\.'
+
+# The host-free library and its tests cross-built for Windows x64 with MinGW-w64 (GoogleTest from Debian's
+# sources), run under Wine in a fresh Wine prefix.
+test-windows: deps
+	cmake -S . -B $(WINDOWS_BUILD_DIR) -G Ninja -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake \
+		-DKELVARA_HOST_FREE_ONLY=ON -DKELVARA_GTEST_SOURCE_DIR=/usr/src/googletest
+	cmake --build $(WINDOWS_BUILD_DIR) -j2
+	./scripts/wine-ctest.sh $(WINDOWS_BUILD_DIR) $(CTEST_FLAGS)
 
 # Every benchmark; each goal prints one "GOAL <name> <value> <op> <target> PASS|MISS" line.
 bench: deps

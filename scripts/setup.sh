@@ -11,6 +11,9 @@ packages=(
     qt6-base-dev libobs-dev libx11-dev
     xvfb xauth libgl1-mesa-dri libegl-mesa0 libegl1 openssl curl fonts-dejavu-core
     nlohmann-json3-dev
+    # make test-windows. Without Wine's preloader, which reserves the addresses Windows fixes before the
+    # libraries load, now and then a program fails to start ("failed to map the shared user data").
+    g++-mingw-w64-x86-64-posix wine wine64 wine64-preloader googletest
 )
 
 missing=()

@@ -4,6 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+namespace kelvara {
+namespace {
+
+// The test kills a forked saver at random moments: it is built on fork, kill and pipes.
+TEST(SnapshotStoreCrash, AKilledSaverLeavesTheLastOrTheNextStateWhole) {
+    GTEST_SKIP() << "kills a forked saver with SIGKILL; Windows has no fork";
+}
+
+} // namespace
+} // namespace kelvara
+#else
 #include <chrono>
 #include <random>
 #include <thread>
@@ -108,3 +120,4 @@ TEST(SnapshotStoreCrash, AKilledSaverLeavesTheLastOrTheNextStateWhole) {
 
 } // namespace
 } // namespace kelvara
+#endif
