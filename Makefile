@@ -55,8 +55,8 @@ package: build
 # The threaded parts under ThreadSanitizer.
 tsan: deps
 	cmake -S . -B $(TSAN_BUILD_DIR) -G Ninja -DKELVARA_SANITIZE=thread -DCMAKE_BUILD_TYPE=RelWithDebInfo
-	cmake --build $(TSAN_BUILD_DIR) --target output_tests network_tests
-	ctest --test-dir $(TSAN_BUILD_DIR) $(CTEST_FLAGS) -R '^(DecodeWorkerTest|NetworkThreadTest)\.'
+	cmake --build $(TSAN_BUILD_DIR) --target output_tests network_tests host_free_tests
+	ctest --test-dir $(TSAN_BUILD_DIR) $(CTEST_FLAGS) -R '^(DecodeWorkerTest|NetworkThreadTest|SnapshotWriterTest)\.'
 
 # The host-free library and its tests cross-built for Windows x64 with MinGW-w64 (GoogleTest from Debian's
 # sources), run under Wine in a fresh Wine prefix.

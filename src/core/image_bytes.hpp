@@ -30,8 +30,13 @@ public:
     const std::uint8_t* begin() const noexcept { return data(); }
     const std::uint8_t* end() const noexcept { return data() + size(); }
     std::uint8_t operator[](std::size_t index) const noexcept { return (*bytes_)[index]; }
-    // Whether both are copies of one download (or both empty): a check that costs nothing for any size.
-    bool same_buffer(const ImageBytes& other) const noexcept { return bytes_ == other.bytes_; }
+    // Names the buffer without keeping it alive, so that a holder can later ask whether an image is still
+    // the same download (a check that costs nothing for any size) without holding up to 16 MiB meanwhile.
+    using Watch = std::weak_ptr<const std::vector<std::uint8_t>>;
+    Watch watch() const noexcept { return bytes_; }
+    bool is(const Watch& watched) const noexcept {
+        return !watched.owner_before(bytes_) && !bytes_.owner_before(watched);
+    }
 
     friend bool operator==(const ImageBytes& a, const ImageBytes& b) noexcept {
         if (a.bytes_ == b.bytes_) {

@@ -5,6 +5,7 @@
 #include "output/render_layout.hpp"
 #include "plugin/source_settings_io.hpp"
 #include "review/candidate_notification.hpp"
+#include "store/utf8_path.hpp"
 
 #include <obs-module.h>
 
@@ -27,9 +28,9 @@ std::filesystem::path module_config_root() {
     if (path == nullptr) {
         throw std::runtime_error("OBS module config path is unavailable");
     }
-    std::filesystem::path root(path);
+    const std::string utf8(path);
     bfree(path);
-    return root;
+    return path_from_utf8(utf8); // OBS hands paths over as UTF-8, also where the system's code page is not
 }
 
 std::uint32_t layout_side(std::uint64_t size, bool qr, bool width) noexcept {
@@ -57,7 +58,7 @@ void SourceContext::ApprovedOutput::show_approved(const std::optional<RenderRevi
     const bool qr = context_.settings_.qr_enabled;
     std::string qr_text = banner_page_url(context_.settings_);
     const ImageBytes image = approved ? approved->image_bytes : ImageBytes();
-    if (submitted_ && image.same_buffer(shown_image_) && qr == shown_qr_ && qr_text == shown_qr_text_) {
+    if (submitted_ && image.is(shown_image_) && qr == shown_qr_ && qr_text == shown_qr_text_) {
         return; // the output already shows exactly this
     }
     worker_.submit(approved, qr, qr_text);
@@ -67,7 +68,7 @@ void SourceContext::ApprovedOutput::show_approved(const std::optional<RenderRevi
                  static_cast<unsigned long long>(approved->render_revision));
     }
     submitted_ = true;
-    shown_image_ = image;
+    shown_image_ = image.watch();
     shown_qr_ = qr;
     shown_qr_text_ = std::move(qr_text);
 }
@@ -193,8 +194,14 @@ void SourceContext::advance() {
         auto& outcome = completed->outcome;
         log_line(LogLevel::info, "[kelvara] Network outcome request=%llu result=%s",
                  static_cast<unsigned long long>(completed->request_id), outcome_kind_name(outcome.kind));
+        // An image the engine does not keep (a revision known or refused already) is dropped by the writer.
+        std::vector<ImageBytes> offered;
+        if (outcome.revision) {
+            offered.push_back(outcome.revision->image_bytes);
+        }
         engine_.handle_outcome(completed->request_id, outcome.kind, std::move(outcome.revision),
                                std::move(outcome.etag));
+        writer_.release(std::move(offered));
         saves_.note_raiser(SaveRaiser::discovery_answer);
         if (engine_.save_pending()) {
             return;

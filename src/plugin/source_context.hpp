@@ -52,7 +52,7 @@ public:
         SourceContext& context_;
         DecodeWorker& worker_;
         bool submitted_ = false;
-        ImageBytes shown_image_;
+        ImageBytes::Watch shown_image_;
         bool shown_qr_ = false;
         std::string shown_qr_text_;
     };

@@ -1,6 +1,26 @@
 #include "store/engine_saves.hpp"
 
 namespace kelvara {
+namespace {
+
+// The images a state holds, to be dropped by the writer's thread once the state is replaced.
+std::vector<ImageBytes> images_of(const EngineState& state) {
+    std::vector<ImageBytes> images;
+    for (const auto* revision : {&state.approved, &state.candidate}) {
+        if (*revision) {
+            images.push_back((*revision)->image_bytes);
+        }
+    }
+    return images;
+}
+
+} // namespace
+
+void EngineSaves::finish(bool saved) {
+    std::vector<ImageBytes> replaced = images_of(engine_.state());
+    engine_.finish_save(saved);
+    writer_.release(std::move(replaced));
+}
 
 void EngineSaves::note_raiser(SaveRaiser raiser) noexcept {
     if (engine_.save_pending()) {
@@ -17,7 +37,7 @@ std::optional<FinishedSave> EngineSaves::finish_written() {
         return std::nullopt; // still being written
     }
     FinishedSave finished{raiser_, *result};
-    engine_.finish_save(!finished.error);
+    finish(!finished.error);
     return finished;
 }
 
@@ -44,7 +64,7 @@ bool EngineSaves::run_for_caller(std::unique_lock<std::mutex>& lock, const std::
     writer_.wait();
     lock.lock();
     const FinishedSave finished{SaveRaiser::caller, writer_.take_result().value_or(nullptr)};
-    engine_.finish_save(!finished.error);
+    finish(!finished.error);
     on_finished(finished);
     lock.unlock();
     const std::exception_ptr& error = finished.error;

@@ -44,6 +44,8 @@ public:
                         const std::function<void(const FinishedSave&)>& on_finished);
 
 private:
+    void finish(bool saved);
+
     ApprovalEngine& engine_;
     SnapshotWriter& writer_;
     SaveRaiser raiser_ = SaveRaiser::caller;

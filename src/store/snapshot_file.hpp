@@ -31,6 +31,10 @@ std::optional<std::filesystem::path> create_snapshot_directory(const std::filesy
 // place unless the move itself happened.
 void write_snapshot_file(const std::filesystem::path& snapshot, const SnapshotPieces& pieces);
 
+// Makes the calling thread yield to every other thread of the host. Snapshots are written in the
+// background: a writer that wakes up must never take the processor from the host's video threads.
+void run_as_background_work() noexcept;
+
 // The decoded snapshot, or nothing when the file is missing, unreadable or not acceptable.
 std::optional<EngineState> read_snapshot_file(const std::filesystem::path& snapshot);
 

@@ -7,6 +7,8 @@
 #include <utility>
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -136,6 +138,14 @@ void write_snapshot_file(const std::filesystem::path& snapshot, const SnapshotPi
     if (!sync_directory(directory.empty() ? std::filesystem::path(".") : directory)) {
         throw std::runtime_error(kCannotReplaceSnapshot);
     }
+}
+
+void run_as_background_work() noexcept {
+#ifdef SCHED_BATCH
+    // A batch thread that wakes up does not preempt the thread that woke it, nor any other running one.
+    const sched_param parameters{};
+    pthread_setschedparam(pthread_self(), SCHED_BATCH, &parameters);
+#endif
 }
 
 std::optional<EngineState> read_snapshot_file(const std::filesystem::path& snapshot) {

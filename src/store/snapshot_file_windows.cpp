@@ -35,7 +35,7 @@ constexpr std::size_t kMaxBytesPerCall = 1u << 30;
 // Virus scanners, search indexers and sync clients open a file that has just been written, often without
 // sharing deletion, and then a move onto it (or of it) fails with a sharing or access error until they let
 // go, typically within tens of milliseconds. The move is tried again after 10, 20, 40, 80, 160 and 320 ms:
-// 7 attempts, at most 630 ms of waiting, short enough for a save made under the source's lock.
+// 7 attempts, at most 630 ms of waiting, short enough for an operator who waits for an Accept to be saved.
 constexpr int kReplaceAttempts = 7;
 constexpr DWORD kFirstReplaceRetryDelayMs = 10;
 
@@ -117,6 +117,10 @@ void write_snapshot_file(const std::filesystem::path& snapshot, const SnapshotPi
         DeleteFileW(temporary.c_str());
         throw std::runtime_error(kCannotReplaceSnapshot);
     }
+}
+
+void run_as_background_work() noexcept {
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
 }
 
 std::optional<EngineState> read_snapshot_file(const std::filesystem::path& snapshot) {

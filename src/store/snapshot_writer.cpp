@@ -1,5 +1,7 @@
 #include "store/snapshot_writer.hpp"
 
+#include "store/snapshot_file.hpp"
+
 #include <stdexcept>
 #include <utility>
 
@@ -33,6 +35,15 @@ void SnapshotWriter::wait() {
     work_done_.wait(lock, [this] { return !queued_ && !writing_; });
 }
 
+void SnapshotWriter::release(std::vector<ImageBytes> images) {
+    std::lock_guard lock(mutex_);
+    if (stopping_) {
+        return; // dropped here, after all
+    }
+    released_.insert(released_.end(), std::make_move_iterator(images.begin()), std::make_move_iterator(images.end()));
+    work_arrived_.notify_one();
+}
+
 void SnapshotWriter::stop() {
     {
         std::lock_guard lock(mutex_);
@@ -46,22 +57,32 @@ void SnapshotWriter::stop() {
 }
 
 void SnapshotWriter::run() {
+    run_as_background_work();
     std::unique_lock lock(mutex_);
     for (;;) {
-        work_arrived_.wait(lock, [this] { return queued_ || stopping_; });
+        work_arrived_.wait(lock, [this] { return queued_ || !released_.empty() || stopping_; });
+        if (!released_.empty()) {
+            std::vector<ImageBytes> dropped = std::move(released_);
+            released_.clear();
+            lock.unlock();
+            dropped.clear();
+            lock.lock();
+            continue;
+        }
         if (!queued_) {
             return; // stopping, and everything handed over is written
         }
-        EngineState state = std::move(*queued_);
+        std::optional<EngineState> state = std::move(queued_);
         queued_.reset();
         writing_ = true;
         lock.unlock();
         std::exception_ptr error;
         try {
-            store_.save(state);
+            store_.save(*state);
         } catch (...) {
             error = std::current_exception();
         }
+        state.reset(); // without the lock: this may give the last copy of an image back to the system
         lock.lock();
         writing_ = false;
         result_ = error;

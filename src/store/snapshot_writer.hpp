@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 namespace kelvara {
 
@@ -33,6 +34,10 @@ public:
     // Blocks until the state handed over last has been written; returns at once when none is being written.
     void wait();
 
+    // Lets the thread drop these images. Giving back up to 16 MiB to the system can take a millisecond, which
+    // the host's graphics thread, and whoever holds the source lock, must not spend.
+    void release(std::vector<ImageBytes> images);
+
     // Lets a running write finish, then ends the thread; a state handed over but not yet started is still
     // written first. Later saves are refused. Idempotent.
     void stop();
@@ -45,6 +50,7 @@ private:
     std::condition_variable work_arrived_;
     std::condition_variable work_done_;
     std::optional<EngineState> queued_;
+    std::vector<ImageBytes> released_;
     bool writing_ = false;
     std::optional<std::exception_ptr> result_;
     bool stopping_ = false;

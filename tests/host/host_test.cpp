@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 namespace kelvara::test {
 namespace {
@@ -217,14 +218,26 @@ TEST(HostModule, TypedInputWaitsForTheHostToApplyIt) {
     shared_host().show(nullptr);
 }
 
+// Releases the source and waits, without running the UI thread's events, until libobs has destroyed it, as
+// OBS Studio waits for its destroy queue when it unloads a scene collection. (obs_wait_for_destroy_queue
+// itself returns at once in this host, which has no audio.)
+void release_and_wait_for_destroy(TestSource& source) {
+    const std::string destroyed = "source '" + std::string(obs_source_get_name(source.get())) + "' destroyed";
+    const auto before = shared_host().count_log_lines(destroyed);
+    source.release();
+    for (int waited = 0; waited < 5000 && shared_host().count_log_lines(destroyed) == before; ++waited) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_GT(shared_host().count_log_lines(destroyed), before);
+}
+
 // libobs 29.0 knows no source UUIDs, so the module keeps an ID in the source's settings.
 TEST(HostModule, KeptSourceIdsSurviveReloadsAndResets) {
     auto source = accepted_source("reload", solid_png(40, 20, 0, 0, 255));
     const std::string id = source->kept_id();
     // A scene collection released and loaded again in one call on the UI thread, as OBS Studio does it.
     obs_data_t* saved = obs_save_source(source->get());
-    source->release();
-    obs_wait_for_destroy_queue();
+    release_and_wait_for_destroy(*source);
     TestSource reloaded(obs_load_source(saved));
     obs_data_release(saved);
     EXPECT_EQ(reloaded.kept_id(), id);
@@ -238,8 +251,7 @@ TEST(HostModule, ASnapshotFolderThatRefusesWritesKeepsTheLoadedApprovalOnAir) {
     auto source = accepted_source("refusing", solid_png(40, 20, 0, 0, 255));
     obs_data_t* saved = obs_save_source(source->get());
     const auto snapshot = source->snapshot();
-    source->release();
-    obs_wait_for_destroy_queue();
+    release_and_wait_for_destroy(*source);
     const RefusedSaves refused(snapshot);
     const std::string failure = "[kelvara] Cannot save restarted discovery: cannot open temporary approval snapshot";
     const auto failures = shared_host().count_log_lines(failure);

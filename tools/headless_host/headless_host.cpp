@@ -101,12 +101,12 @@ Frame HeadlessHost::next_frame(int timeout_ms) {
 }
 
 std::vector<std::string> HeadlessHost::log_lines() const {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(log_mutex_);
     return log_;
 }
 
 std::size_t HeadlessHost::count_log_lines(const std::string& fragment) const {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(log_mutex_);
     std::size_t count = 0;
     for (const auto& line : log_) {
         count += line.find(fragment) != std::string::npos;
@@ -124,13 +124,13 @@ void HeadlessHost::on_log(int level, const char* format, va_list arguments, void
     if (host->options_.echo_log || level <= LOG_ERROR) {
         std::fprintf(stderr, "%s\n", line);
     }
-    std::lock_guard lock(host->mutex_);
+    std::lock_guard lock(host->log_mutex_);
     host->log_.emplace_back(line);
     host->log_times_.push_back(std::chrono::steady_clock::now());
 }
 
 std::optional<std::chrono::steady_clock::time_point> HeadlessHost::last_log_time(const std::string& fragment) const {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(log_mutex_);
     for (std::size_t i = log_.size(); i-- > 0;) {
         if (log_[i].find(fragment) != std::string::npos) {
             return log_times_[i];

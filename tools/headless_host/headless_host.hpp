@@ -74,11 +74,13 @@ private:
     void* display_ = nullptr;
     obs_module_t* module_ = nullptr;
 
+    // Frames and log lines have locks of their own: a module thread that logs must not wait for a frame copy.
     mutable std::mutex mutex_;
     std::condition_variable frame_arrived_;
+    Frame latest_frame_;
+    mutable std::mutex log_mutex_;
     std::vector<std::string> log_;
     std::vector<std::chrono::steady_clock::time_point> log_times_;
-    Frame latest_frame_;
 };
 
 template <typename Condition>
