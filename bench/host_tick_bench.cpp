@@ -141,7 +141,7 @@ public:
                 return;
             }
             for (QPushButton* button : dialog->findChildren<QPushButton*>()) {
-                if (button->text() == answer) {
+                if (QString::fromStdString(kelvara::host::shown_text(*button)) == answer) {
                     if (before_click) {
                         before_click();
                     }

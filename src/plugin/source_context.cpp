@@ -74,7 +74,7 @@ void SourceContext::ApprovedOutput::show_approved(const std::optional<RenderRevi
 }
 
 SourceContext::SourceContext(obs_source_t* source, obs_data_t* settings, const std::filesystem::path& config_root)
-    : identity_(source, settings), settings_(parse_source_settings(read_source_settings(settings))),
+    : source_(source), identity_(source, settings), settings_(parse_source_settings(read_source_settings(settings))),
       qr_enabled_(settings_.qr_enabled), store_(snapshot_path(config_root, identity_.value())), writer_(store_),
       worker_(obs_texture_backend()), output_(*this, worker_),
       engine_(initial_state(store_.load(), settings_), metadata_, writer_, output_, clock_,
@@ -244,8 +244,11 @@ void SourceContext::on_save_finished(const FinishedSave& finished) {
     }
 }
 
-// Queues the notification to the UI thread. A queued call only runs once the thread that posted it has
-// long released the source lock, and never after the source is gone.
+std::string SourceContext::name() const {
+    const char* name = obs_source_get_name(source_);
+    return name != nullptr ? name : "";
+}
+
 void SourceContext::announce(std::uint64_t revision) {
     QMetaObject::invokeMethod(
         dispatch_object_.get(),

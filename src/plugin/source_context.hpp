@@ -87,6 +87,12 @@ public:
     // it, and commits under the lock again. Returns the event's result; a failed save throws its exception.
     bool run_saving_event(const std::function<bool(ApprovalEngine&)>& event);
 
+    // Queues the announcement of candidate `revision` to the UI thread (present_candidate_update). It runs
+    // once the poster has long released the source lock, and never after the source is gone.
+    void announce(std::uint64_t revision);
+    // The name the operator gave the source in the host. UI thread.
+    std::string name() const;
+
     // Engine reads and events that never save run under this lock.
     std::mutex& source_mutex() noexcept { return source_mutex_; }
     ApprovalEngine& engine() noexcept { return engine_; }
@@ -106,7 +112,6 @@ private:
     void adopt_settings(SourceSettings settings);
     // Source lock held: what a finished save means for the source; logs failures, announces claims.
     void on_save_finished(const FinishedSave& finished);
-    void announce(std::uint64_t revision);
     void restart_discovery();
 
     void set_size(std::uint32_t width, std::uint32_t height) noexcept;
@@ -114,6 +119,7 @@ private:
     void store_settings(SourceSettings settings);
     static EngineState initial_state(const std::optional<EngineState>& loaded, const SourceSettings& settings);
 
+    obs_source_t* source_; // the host's source, which outlives the context
     SourceIdentity identity_;
     SourceSettings settings_;
     // Width and height in one word so that the size callbacks never see half of a change.

@@ -81,10 +81,13 @@ void add_status_lines(obs_properties_t* properties, SourceContext& context, cons
             std::lock_guard lock(context.source_mutex());
             review_ready = context.engine().is_review_ready();
         }
+        // With nothing approved there is no banner that could remain live: the stream is blank until one is
+        // accepted.
+        const std::string on_air = status.approved_revision ? " The approved banner remains live."
+                                                            : " The stream stays blank until you accept a revision.";
         add_info(properties, "candidate_revision",
                  review_ready ? "UPDATE WAITING \u2014 revision " + std::to_string(*status.candidate_revision) +
-                                    ". Load & Preview to Accept, Reject, or leave it for later. The approved banner "
-                                    "remains live."
+                                    ". Load & Preview to Accept, Reject, or leave it for later." + on_air
                               : "Checking for the latest banner update \u2014 preview will be available when "
                                 "discovery finishes.");
     }
@@ -143,8 +146,9 @@ obs_properties_t* get_source_properties(SourceContext* context) {
     try {
         const SourceSettings settings = context->settings();
         add_status_lines(properties, *context, settings);
+        // OBS makes a push button of the description, where a single '&' marks a mnemonic: "&&" shows one.
         obs_property_t* preview =
-            obs_properties_add_button2(properties, kPreviewButton, "Load & Preview", on_load_and_preview, context);
+            obs_properties_add_button2(properties, kPreviewButton, "Load && Preview", on_load_and_preview, context);
         obs_property_t* retry =
             obs_properties_add_button2(properties, kRetryButton, "Retry discovery", on_retry_discovery, context);
         obs_property_set_enabled(preview, true);

@@ -3,9 +3,11 @@
 #include "core/log.hpp"
 #include "plugin/source_context.hpp"
 #include "review/preview_flow.hpp"
+#include "review/preview_registry.hpp"
 
 #include <QtGui/QGuiApplication>
 #include <QtWidgets/QApplication>
+#include <QtWidgets/QDialog>
 #include <QtWidgets/QSystemTrayIcon>
 #include <QtWidgets/QWidget>
 
@@ -71,6 +73,16 @@ bool reject_if_current(SourceContext& context, std::uint64_t revision) {
 void present_candidate_update(SourceContext& context, std::uint64_t revision) {
     const auto revision_number = static_cast<unsigned long long>(revision);
     try {
+        const ContextLiveness alive = context.liveness();
+        // The operator is looking at this source's preview already (opened with "Load & Preview"): that
+        // dialog comes to the front instead of a second one; a newer revision is presented once it closed.
+        if (preview_registry().route_to_open(&context, revision, [&context, revision, alive] {
+                if (alive->load()) {
+                    context.announce(revision);
+                }
+            })) {
+            return;
+        }
         const auto candidate = copy_preview_candidate(context);
         if (!candidate || candidate->render_revision != revision) {
             return; // replaced, decided or restarted since the tick claimed it
@@ -80,8 +92,14 @@ void present_candidate_update(SourceContext& context, std::uint64_t revision) {
             return;
         }
         log_line(LogLevel::info, "[kelvara] Presenting candidate update sequence=%llu", revision_number);
-        const ContextLiveness alive = context.liveness();
-        const PreviewDecision decision = show_candidate_preview(*candidate, true);
+        PreviewRegistry::Hold hold(preview_registry(), &context);
+        const PreviewDecision decision =
+            show_candidate_preview(*candidate, true, preview_heading(context, *candidate), [&](QDialog& dialog) {
+                hold.showing(revision, [&dialog] {
+                    dialog.raise();
+                    dialog.activateWindow();
+                });
+            });
         if (!alive->load()) {
             return; // the source was destroyed while the dialog was open
         }

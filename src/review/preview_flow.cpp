@@ -1,16 +1,19 @@
 #include "review/preview_flow.hpp"
 
 #include "core/log.hpp"
+#include "metadata/service_urls.hpp"
 #include "output/frame_composer.hpp"
 #include "plugin/source_context.hpp"
 #include "plugin/source_properties.hpp"
 #include "review/candidate_notification.hpp"
+#include "review/preview_registry.hpp"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QThread>
 #include <QtGui/QImage>
 #include <QtGui/QPixmap>
+#include <QtWidgets/QApplication>
 #include <QtWidgets/QDialog>
 #include <QtWidgets/QDialogButtonBox>
 #include <QtWidgets/QLabel>
@@ -46,6 +49,31 @@ void show_message(QMessageBox::Icon icon, const char* text) {
     }
 }
 
+// Brings a dialog to the front, for a second request to preview the same source.
+std::function<void()> raiser(QDialog& dialog) {
+    return [&dialog] {
+        dialog.raise();
+        dialog.activateWindow();
+    };
+}
+
+// A wait cursor while the button waits for discovery, so that it does not look broken.
+class BusyCursor {
+public:
+    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+// Whether discovery has answered since it was restarted and nothing is left to wait for: no request out,
+// no answer waiting for the disk, and a next poll time that the answer set (or a source that never polls).
+bool discovery_caught_up(const ApprovalEngine& engine) {
+    const EngineState& state = engine.state();
+    const bool never_polls = state.pinned || !is_valid_banner_id(state.banner_id);
+    return !engine.in_flight() && !engine.save_pending() && (state.next_poll_due_ms != 0 || never_polls);
+}
+
 enum class MissingPreview { not_ready, up_to_date, unreachable };
 
 MissingPreview missing_preview_reason(SourceContext& context) {
@@ -59,6 +87,12 @@ MissingPreview missing_preview_reason(SourceContext& context) {
 }
 
 bool load_and_preview(obs_properties_t* properties, SourceContext& context, const ContextLiveness& alive) {
+    if (preview_registry().route_to_open(&context)) {
+        return false; // this source's preview is open already: it was brought to the front
+    }
+    // From here until the dialog has closed, an announcement of the candidate raises this preview instead
+    // of opening a second one.
+    PreviewRegistry::Hold hold(preview_registry(), &context);
     QCoreApplication::processEvents(QEventLoop::AllEvents, kWaitStepMs);
     if (!alive->load()) {
         return false;
@@ -86,7 +120,9 @@ bool load_and_preview(obs_properties_t* properties, SourceContext& context, cons
     }
 
     const std::uint64_t revision = candidate->render_revision;
-    const PreviewDecision decision = show_candidate_preview(*candidate, false);
+    const PreviewDecision decision =
+        show_candidate_preview(*candidate, false, preview_heading(context, *candidate),
+                               [&](QDialog& dialog) { hold.showing(revision, raiser(dialog)); });
     if (!alive->load()) {
         return false; // the source was destroyed while the dialog was open
     }
@@ -112,7 +148,8 @@ bool load_and_preview(obs_properties_t* properties, SourceContext& context, cons
 
 } // namespace
 
-PreviewDecision show_candidate_preview(const RenderRevision& candidate, bool offer_later) {
+PreviewDecision show_candidate_preview(const RenderRevision& candidate, bool offer_later, const std::string& heading,
+                                       const std::function<void(QDialog&)>& on_open) {
     const QImage image = decode_preview(candidate);
     if (image.isNull()) {
         return PreviewDecision::later;
@@ -121,6 +158,12 @@ PreviewDecision show_candidate_preview(const RenderRevision& candidate, bool off
     dialog.setWindowTitle(QString("Kelvara candidate revision %1").arg(candidate.render_revision));
     dialog.setModal(true);
     auto* layout = new QVBoxLayout(&dialog);
+    if (!heading.empty()) {
+        auto* source_line = new QLabel(QString::fromStdString(heading), &dialog);
+        source_line->setAccessibleName("Candidate source");
+        source_line->setTextFormat(Qt::PlainText);
+        layout->addWidget(source_line);
+    }
     auto* preview = new QLabel(&dialog);
     preview->setAlignment(Qt::AlignCenter);
     preview->setAccessibleName("Candidate banner preview");
@@ -128,11 +171,15 @@ PreviewDecision show_candidate_preview(const RenderRevision& candidate, bool off
     layout->addWidget(preview);
     auto* buttons =
         new QDialogButtonBox(QDialogButtonBox::Yes | QDialogButtonBox::No | QDialogButtonBox::Cancel, &dialog);
-    buttons->button(QDialogButtonBox::Yes)->setText("Accept");
-    buttons->button(QDialogButtonBox::No)->setText("Reject");
+    buttons->button(QDialogButtonBox::Yes)->setText("&Accept");
+    buttons->button(QDialogButtonBox::No)->setText("&Reject");
+    QPushButton* stay = buttons->button(QDialogButtonBox::Cancel);
     if (offer_later) {
-        buttons->button(QDialogButtonBox::Cancel)->setText("Later");
+        stay->setText("&Later");
     }
+    // The dialog may open by itself while the operator types elsewhere: Return and Space must not decide.
+    stay->setDefault(true);
+    stay->setFocus();
     layout->addWidget(buttons);
 
     PreviewDecision decision = PreviewDecision::later;
@@ -145,12 +192,20 @@ PreviewDecision show_candidate_preview(const RenderRevision& candidate, bool off
         }
         dialog.accept();
     });
+    if (on_open) {
+        on_open(dialog);
+    }
     dialog.exec();
     return decision;
 }
 
+std::string preview_heading(const SourceContext& context, const RenderRevision& candidate) {
+    return "Source \u201c" + context.name() + "\u201d \u2014 banner " + candidate.banner_id;
+}
+
 std::optional<RenderRevision> wait_for_preview_candidate(SourceContext& context) {
     const ContextLiveness alive = context.liveness();
+    const BusyCursor busy;
     QElapsedTimer elapsed;
     elapsed.start();
     while (elapsed.elapsed() < kWaitForCandidateMs) {
@@ -159,6 +214,12 @@ std::optional<RenderRevision> wait_for_preview_candidate(SourceContext& context)
         }
         if (auto candidate = copy_preview_candidate(context)) {
             return candidate;
+        }
+        {
+            std::lock_guard lock(context.source_mutex());
+            if (discovery_caught_up(context.engine())) {
+                return std::nullopt; // answered, and no candidate waits: no reason to keep the operator waiting
+            }
         }
         QCoreApplication::processEvents(QEventLoop::AllEvents, kWaitStepMs);
         QThread::msleep(kWaitStepMs);

@@ -5,7 +5,11 @@
 #include <obs.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <string>
+
+class QDialog;
 
 namespace kelvara {
 
@@ -14,12 +18,20 @@ class SourceContext;
 enum class PreviewDecision : std::uint32_t { later = 0, accept = 1, reject = 2 };
 
 // The modal preview of a candidate's PNG with Accept, Reject and Later (or the toolkit's Cancel when
-// `offer_later` is false). `later` when the dialog is closed without a decision or the PNG cannot be
-// decoded, in which case nothing is shown.
-PreviewDecision show_candidate_preview(const RenderRevision& candidate, bool offer_later);
+// `offer_later` is false), and above the image a line that says which source asks (`heading`). Later (or
+// Cancel) is the default and focused button: a stray Return or Space decides nothing. `later` when the
+// dialog is closed without a decision or the PNG cannot be decoded, in which case nothing is shown.
+// `on_open` sees the dialog before it runs.
+PreviewDecision show_candidate_preview(const RenderRevision& candidate, bool offer_later,
+                                       const std::string& heading = {},
+                                       const std::function<void(QDialog&)>& on_open = {});
 
-// Waits up to 12 s for a review-ready candidate, pumping the UI thread's events meanwhile. Nothing when
-// none arrived or the source was destroyed while waiting.
+// The heading of a source's preview: its name in the host and the banner ID.
+std::string preview_heading(const SourceContext& context, const RenderRevision& candidate);
+
+// Waits, with a busy cursor, until a candidate is review-ready, or until discovery has answered without
+// one, for at most 12 s, pumping the UI thread's events meanwhile. Nothing when no candidate is ready or
+// the source was destroyed while waiting.
 std::optional<RenderRevision> wait_for_preview_candidate(SourceContext& context);
 
 // The properties panel's "Load & Preview" button.

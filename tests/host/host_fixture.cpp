@@ -3,6 +3,7 @@
 #include "support/png_files.hpp"
 
 #include <QtCore/QTimer>
+#include <QtGui/QKeyEvent>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QMessageBox>
 
@@ -195,19 +196,31 @@ SeenDialog answering_dialog(const QString& button_text, const std::function<void
                 if (label->accessibleName() == "Candidate banner preview") {
                     seen.preview_width = label->pixmap().width();
                     seen.preview_height = label->pixmap().height();
+                } else if (label->accessibleName() == "Candidate source") {
+                    seen.heading = label->text().toStdString();
                 }
             }
             QPushButton* target = nullptr;
             for (QPushButton* button : dialog->findChildren<QPushButton*>()) {
-                seen.buttons.push_back(button->text().toStdString());
-                if (button->text() == button_text) {
+                const std::string shown = host::shown_text(*button);
+                seen.buttons.push_back(shown);
+                if (button->isDefault()) {
+                    seen.default_button = shown;
+                }
+                if (dialog->focusWidget() == button) {
+                    seen.focused = shown;
+                }
+                if (QString::fromStdString(shown) == button_text) {
                     target = button;
                 }
             }
             if (before_click) {
                 before_click();
             }
-            if (target != nullptr) {
+            if (button_text == kPressReturn && dialog->focusWidget() != nullptr) {
+                QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+                QCoreApplication::sendEvent(dialog->focusWidget(), &press);
+            } else if (target != nullptr) {
                 target->click();
             } else {
                 dialog->reject();

@@ -89,13 +89,20 @@ bool wait_for_update_waiting(const TestSource& source, std::uint64_t revision, i
 struct SeenDialog {
     std::string title;                // "" when no dialog opened
     std::string text;                 // a message box's text
-    std::vector<std::string> buttons; // button texts, in layout order
+    std::vector<std::string> buttons; // button texts as shown, in layout order
+    std::string focused;              // the button that has the keyboard focus
+    std::string default_button;       // the button that Return presses
+    std::string heading;              // the line above a candidate preview
     int preview_width = 0;            // the candidate preview's pixmap size
     int preview_height = 0;
 };
 
+// A key press instead of a click, for answering_dialog: what a stray Return does to the dialog.
+inline const QString kPressReturn = "<Return>";
+
 // While `action` runs (it may block in a modal dialog), answers the first dialog that opens by clicking
-// the button with the given text, after running `before_click` (if any) inside the dialog's event loop.
+// the button with the given text as shown (or pressing Return), after running `before_click` (if any)
+// inside the dialog's event loop.
 SeenDialog answering_dialog(const QString& button_text, const std::function<void()>& action,
                             const std::function<void()>& before_click = {});
 

@@ -91,6 +91,9 @@ TEST(HostModule, ApprovedBannerReachesTheOutputAndSurvivesOutages) {
     EXPECT_EQ(source.info_line("approved_status"),
               "No approved output yet \u2014 the stream stays blank until you Preview and Accept the latest "
               "candidate.");
+    const std::string choices = ". Load & Preview to Accept, Reject, or leave it for later.";
+    EXPECT_EQ(source.info_line("candidate_revision"),
+              "UPDATE WAITING \u2014 revision 1" + choices + " The stream stays blank until you accept a revision.");
     EXPECT_EQ(output_pixel(10, 20)[3], 0); // the candidate is not on air
 
     accept_through_preview(source);
@@ -114,6 +117,8 @@ TEST(HostModule, ApprovedBannerReachesTheOutputAndSurvivesOutages) {
             {stand_in_revision(1, solid_png(200, 40, 255, 0, 0)), stand_in_revision(2, solid_png(200, 40, 0, 0, 255))});
     ASSERT_TRUE(host::HeadlessHost::pump_until([&] { return source.click("retry_discovery"); }, 6000));
     ASSERT_TRUE(wait_for_update_waiting(source, 2, 15000));
+    EXPECT_EQ(source.info_line("candidate_revision"),
+              "UPDATE WAITING \u2014 revision 2" + choices + " The approved banner remains live.");
     EXPECT_EQ(output_pixel(10, 20), kRed);
     shared_host().show(nullptr);
 }

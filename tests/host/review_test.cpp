@@ -1,7 +1,11 @@
 // The operator's side: announcements, the preview dialog and "Load & Preview", driven like a person would.
 #include "host_fixture.hpp"
 
+#include <QtCore/QElapsedTimer>
+#include <QtCore/QTimer>
+#include <QtGui/QCursor>
 #include <QtWidgets/QMainWindow>
+#include <QtWidgets/QPushButton>
 #include <QtWidgets/QSystemTrayIcon>
 
 namespace kelvara::test {
@@ -47,6 +51,7 @@ TEST(Review, ForegroundCandidateOpensTheDialogAndEachAnswerActs) {
         {"Accept", "[kelvara] Candidate update accepted sequence=1", true, false},
         {"Reject", "[kelvara] Candidate update rejected sequence=1", false, false},
         {"Later", "[kelvara] Candidate update deferred sequence=1", false, true},
+        {kPressReturn, "[kelvara] Candidate update deferred sequence=1", false, true}, // a stray key decides nothing
     };
     int banner_number = 0;
     for (const auto& answer : answers) {
@@ -61,7 +66,10 @@ TEST(Review, ForegroundCandidateOpensTheDialogAndEachAnswerActs) {
         const SeenDialog seen = answering_dialog(
             answer.button, [&] { HeadlessHost::pump_until([&] { return log_count(answer.log) > decided; }, 10000); });
         EXPECT_EQ(seen.title, "Kelvara candidate revision 1");
+        EXPECT_EQ(seen.heading, "Source \u201c" + banner + " source\u201d \u2014 banner " + banner);
         EXPECT_EQ(seen.buttons, (std::vector<std::string>{"Accept", "Reject", "Later"}));
+        EXPECT_EQ(seen.focused, "Later");
+        EXPECT_EQ(seen.default_button, "Later");
         EXPECT_EQ(log_count("[kelvara] Presenting candidate update sequence=1"), presented + 1);
         EXPECT_EQ(log_count(answer.log), decided + 1);
         EXPECT_EQ(source.info_line("approved_revision") == "Approved revision: 1", answer.approved);
@@ -123,6 +131,13 @@ TEST(Review, DecisionThatCannotBeSavedIsLoggedAndChangesNothing) {
 
 TEST(Review, LoadAndPreviewRefusesInvalidInput) {
     TestSource source("invalid review source", "no such thing!", false);
+    // OBS Studio makes a push button of the description, reading '&' as the marker of a mnemonic.
+    obs_properties_t* properties = obs_source_properties(source.get());
+    const QPushButton button(
+        QString::fromUtf8(obs_property_description(obs_properties_get(properties, "preview_candidate"))));
+    obs_properties_destroy(properties);
+    EXPECT_EQ(host::shown_text(button), "Load & Preview");
+
     bool refreshed = true;
     const SeenDialog seen = answering_dialog("OK", [&] { refreshed = source.click("preview_candidate"); });
     EXPECT_EQ(seen.title, "Kelvara");
@@ -153,6 +168,8 @@ TEST(Review, LoadAndPreviewShowsTheCandidateScaledAndCarriesOutTheDecision) {
         bool refreshed = !c.refreshed;
         const SeenDialog seen = answering_dialog(c.button, [&] { refreshed = source.click("preview_candidate"); });
         EXPECT_EQ(seen.buttons, (std::vector<std::string>{"Accept", "Reject", "Cancel"}));
+        EXPECT_EQ(seen.focused, "Cancel");
+        EXPECT_EQ(seen.default_button, "Cancel");
         EXPECT_EQ(seen.preview_width, c.shown_width);
         EXPECT_EQ(seen.preview_height, c.shown_height);
         EXPECT_EQ(refreshed, c.refreshed);
@@ -206,12 +223,55 @@ TEST(Review, SourceDestroyedWhileTheDialogIsOpenIsNeverTouched) {
     EXPECT_EQ(shared_host().count_log_lines("accepted sequence=1 "), 0u);
 }
 
+// Clicked while the candidate is still arriving: the button's preview opens, and the announcement of the
+// same candidate, which comes meanwhile, brings that dialog to the front instead of opening a second one.
+TEST(Review, LoadAndPreviewWhileTheCandidateArrivesOpensOneDialog) {
+    publish("arriving", {stand_in_revision(1, solid_png(30, 30, 3, 3, 3))});
+    HostWindow window(true);
+    TestSource source("arriving source", "arriving", false);
+    const auto presented = log_count("[kelvara] Presenting candidate update");
+    int most_dialogs = 0;
+    QTimer closer; // a second dialog would keep the first one's event loop from ending: close what is left
+    QObject::connect(&closer, &QTimer::timeout, [] {
+        while (QDialog* left = host::open_dialog()) {
+            left->reject();
+        }
+    });
+    closer.start(3000);
+    const SeenDialog seen = answering_dialog(
+        "Accept", [&] { source.click("preview_candidate"); },
+        [&] {
+            HeadlessHost::pump_until(
+                [&] {
+                    most_dialogs = std::max(most_dialogs, host::open_dialog_count());
+                    return false;
+                },
+                1000); // the tick claims the candidate and announces it meanwhile
+        });
+    EXPECT_EQ(seen.title, "Kelvara candidate revision 1");
+    EXPECT_EQ(most_dialogs, 1);
+    HeadlessHost::pump_events(300);
+    EXPECT_EQ(host::open_dialog(), nullptr);
+    EXPECT_EQ(log_count("[kelvara] Presenting candidate update"), presented);
+    EXPECT_EQ(source.info_line("approved_revision"), "Approved revision: 1");
+}
+
 TEST(Review, LoadAndPreviewWaitsThenExplainsWhyNothingIsShown) {
     publish("current", {});
     TestSource current("current source", "current", false);
     ASSERT_TRUE(HeadlessHost::pump_until([&] { return current.info_line("website_status") == "Available"; }, 5000));
+    // The wait ends once the service has answered, well before its 12 s bound, and shows a busy cursor.
+    QElapsedTimer waited;
+    bool busy = false;
+    QTimer::singleShot(50, [&] {
+        busy = QApplication::overrideCursor() != nullptr && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+    });
+    waited.start();
     const SeenDialog up_to_date = answering_dialog("OK", [&] { current.click("preview_candidate"); });
     EXPECT_EQ(up_to_date.text, kUpToDate);
+    EXPECT_LT(waited.elapsed(), 6000);
+    EXPECT_TRUE(busy);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 
     publish("unreachable", {stand_in_revision(1, solid_png(30, 30, 7, 7, 7))});
     standin::Fault silence;

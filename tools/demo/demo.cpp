@@ -112,7 +112,7 @@ public:
                     dialog->grab().save(QString::fromStdString((options_.out / screenshot).string()));
                 }
                 for (QPushButton* candidate : dialog->findChildren<QPushButton*>()) {
-                    if (candidate->text() == button) {
+                    if (QString::fromStdString(kelvara::host::shown_text(*candidate)) == button) {
                         std::printf("operator clicks \"%s\" in \"%s\"\n", qPrintable(button), title.c_str());
                         candidate->click();
                         return;

@@ -5,8 +5,10 @@
 #include <QtCore/QCoreApplication>
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QThread>
+#include <QtGui/QAccessible>
 #include <QtNetwork/QNetworkProxy>
 #include <QtNetwork/QSslConfiguration>
+#include <QtWidgets/QAbstractButton>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QDialog>
 
@@ -177,6 +179,20 @@ QDialog* open_dialog() {
         }
     }
     return nullptr;
+}
+
+int open_dialog_count() {
+    int count = 0;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        count += qobject_cast<QDialog*>(widget) != nullptr && widget->isVisible();
+    }
+    return count;
+}
+
+std::string shown_text(const QAbstractButton& button) {
+    // Qt's accessible name of a button is its text as shown, with the mnemonic markers taken out.
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(const_cast<QAbstractButton*>(&button));
+    return accessible != nullptr ? accessible->text(QAccessible::Name).toStdString() : button.text().toStdString();
 }
 
 void use_stand_in_service(std::uint16_t proxy_port, const std::filesystem::path& ca_certificate) {

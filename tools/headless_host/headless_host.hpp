@@ -2,6 +2,7 @@
 
 #include <obs.h>
 
+class QAbstractButton;
 class QDialog;
 
 #include <chrono>
@@ -103,6 +104,11 @@ bool click_property_button(obs_source_t* source, const char* name);
 
 // The dialog an operator would see now: the first visible top-level dialog, or null.
 QDialog* open_dialog();
+// How many dialogs are visible now.
+int open_dialog_count();
+
+// The text a person sees on a button (or reads to them): without the markers of its keyboard mnemonic.
+std::string shown_text(const QAbstractButton& button);
 
 // Points Qt Network of this process at the stand-in service (as its HTTP proxy, which tunnels to the
 // service hosts) and trusts the service's test CA, as a host process may do. The module stays unchanged.
