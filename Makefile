@@ -3,6 +3,7 @@ BUILD_DIR      ?= build
 ASAN_BUILD_DIR ?= build-asan
 ASAN_HOST_BUILD_DIR ?= build-asan-host
 BENCH_BUILD_DIR ?= build-bench
+PACKAGE_BUILD_DIR ?= build-package
 FUZZ_BUILD_DIR ?= build-fuzz
 TSAN_BUILD_DIR ?= build-tsan
 WINDOWS_BUILD_DIR ?= build-windows
@@ -48,9 +49,15 @@ sanitize-host: deps
 	ASAN_OPTIONS=detect_leaks=0 xvfb-run -a $(ASAN_HOST_BUILD_DIR)/tests/host_tests \
 		--gtest_filter='Review.SourceDestroyed*:HostModule.DestroyedSource*:Review.AcceptOfACandidate*'
 
-# A Debian package of the module (system layout) in $(BUILD_DIR).
-package: build
-	cd $(BUILD_DIR) && cpack
+# A Debian package of the module (system layout) in $(PACKAGE_BUILD_DIR), built without tests and tools. The
+# configuration refuses the packages that only they need, and checks that zbar was never looked for, to
+# prove that packagers can build the module without them.
+package: deps
+	cmake -S . -B $(PACKAGE_BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
+		$(foreach test_only,GTest PNG ZLIB X11 benchmark nlohmann_json,-DCMAKE_DISABLE_FIND_PACKAGE_$(test_only)=ON)
+	! grep -q '^ZBAR' $(PACKAGE_BUILD_DIR)/CMakeCache.txt
+	cmake --build $(PACKAGE_BUILD_DIR)
+	cd $(PACKAGE_BUILD_DIR) && cpack
 
 # The threaded parts under ThreadSanitizer.
 tsan: deps
@@ -80,4 +87,5 @@ fuzz: deps
 	./fuzz/run_fuzzers.sh $(FUZZ_BUILD_DIR) $(FUZZ_SECONDS)
 
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_BUILD_DIR) $(BENCH_BUILD_DIR) $(FUZZ_BUILD_DIR) $(TSAN_BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_BUILD_DIR) $(ASAN_HOST_BUILD_DIR) $(BENCH_BUILD_DIR) $(FUZZ_BUILD_DIR) \
+		$(TSAN_BUILD_DIR) $(PACKAGE_BUILD_DIR) $(WINDOWS_BUILD_DIR)
