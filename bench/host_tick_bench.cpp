@@ -8,15 +8,14 @@
 // Tick callbacks run in the order they were registered, so a probe registered before the source runs just
 // before its tick and one registered after it runs just after; the time between them is the source's tick.
 #include "headless_host.hpp"
+#include "operator.hpp"
 #include "stand_in_service.hpp"
 #include "support/goals.hpp"
 #include "support/png_files.hpp"
 
-#include <QtCore/QTimer>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QDialog>
 #include <QtWidgets/QMainWindow>
-#include <QtWidgets/QPushButton>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -27,7 +26,6 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <map>
 #include <mutex>
 #include <vector>
 
@@ -131,36 +129,6 @@ kelvara::standin::StandInRevision revision(std::uint64_t number, const std::vect
     return r;
 }
 
-// The operator: answers every candidate dialog with the button named in `answer`, noting when it clicked.
-class ScriptedOperator {
-public:
-    ScriptedOperator() {
-        QObject::connect(&watcher_, &QTimer::timeout, [this] {
-            QDialog* dialog = kelvara::host::open_dialog();
-            if (dialog == nullptr) {
-                return;
-            }
-            for (QPushButton* button : dialog->findChildren<QPushButton*>()) {
-                if (QString::fromStdString(kelvara::host::shown_text(*button)) == answer) {
-                    if (before_click) {
-                        before_click();
-                    }
-                    clicked[dialog->windowTitle().toStdString()] = Clock::now();
-                    button->click();
-                    return;
-                }
-            }
-        });
-        watcher_.start(2);
-    }
-    QString answer = "Accept";
-    std::function<void()> before_click;
-    std::map<std::string, Clock::time_point> clicked; // by dialog title
-
-private:
-    QTimer watcher_;
-};
-
 std::string kept_id(obs_source_t* source) {
     obs_data_t* settings = obs_source_get_settings(source);
     std::string id = obs_data_get_string(settings, "kelvara_source_uuid");
@@ -206,9 +174,7 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     kelvara::standin::StandInService service(KELVARA_STAND_IN_CERTIFICATES);
-    service.listen_on_loopback();
-    kelvara::host::use_stand_in_service(service.port(),
-                                        kelvara::standin::stand_in_ca_certificate(KELVARA_STAND_IN_CERTIFICATES));
+    service.serve_this_process();
     const auto big = sixteen_mib_png();
 
     char pattern[] = "/tmp/kelvara-tick-bench-XXXXXX";
@@ -225,7 +191,7 @@ int main(int argc, char** argv) {
     window.show();
     window.activateWindow();
     HeadlessHost::pump_until([] { return QApplication::activeWindow() != nullptr; }, 2000);
-    ScriptedOperator person;
+    kelvara::host::Operator person; // answers every candidate dialog
 
     TickProbe probe;
     obs_add_tick_callback(&TickProbe::before, &probe);
@@ -252,7 +218,7 @@ int main(int argc, char** argv) {
     std::vector<double> accept_ms;
     std::vector<double> raw_ms; // the bytes each Accept wrote, through a plain durable write
     std::vector<char> before_accept;
-    person.before_click = [&] { before_accept = file_bytes(snapshot); };
+    person.before_answer = [&](QDialog&) { before_accept = file_bytes(snapshot); };
     probe.start();
     for (std::uint64_t number = 1; number <= 9; ++number) {
         if (number == 4) {
@@ -278,10 +244,10 @@ int main(int argc, char** argv) {
                                     std::to_string(number);
         retry();
         HeadlessHost::pump_until([&] { return host.count_log_lines(decided) >= 1; }, 30000);
-        const auto clicked = person.clicked.find("Kelvara candidate revision " + std::to_string(number));
         const auto committed = host.last_log_time(decided);
-        if (accept && clicked != person.clicked.end() && committed) {
-            accept_ms.push_back(std::chrono::duration<double, std::milli>(*committed - clicked->second).count());
+        const auto clicked = person.seen().empty() ? kelvara::host::SeenDialog() : person.seen().back();
+        if (accept && clicked.title == "Kelvara candidate revision " + std::to_string(number) && committed) {
+            accept_ms.push_back(std::chrono::duration<double, std::milli>(*committed - clicked.answered_at).count());
             const auto accepted = file_bytes(snapshot);
             for (int write = 0; write < 3; ++write) {
                 raw_ms.push_back(
@@ -290,7 +256,7 @@ int main(int argc, char** argv) {
         }
     }
     const auto with_saves = probe.stop_after(3000);
-    person.before_click = nullptr;
+    person.before_answer = nullptr;
 
     // Waiting: a 16 MiB candidate is review-ready and was announced (the operator chose Later).
     person.answer = "Later";

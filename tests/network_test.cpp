@@ -10,8 +10,6 @@
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QEventLoop>
 #include <QtCore/QTimer>
-#include <QtNetwork/QNetworkProxy>
-#include <QtNetwork/QSslConfiguration>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -20,26 +18,24 @@
 #include <thread>
 
 namespace kelvara {
+
+void PrintTo(MetadataOutcomeKind kind, std::ostream* out) {
+    *out << outcome_kind_name(kind);
+}
+
 namespace {
 
 using standin::Delivery;
 using standin::Fault;
 using standin::HttpAnswer;
-using standin::ServerIdentity;
 using Kind = MetadataOutcomeKind;
 
 standin::StandInService& service() {
     static standin::StandInService* instance = [] {
         auto* created = new standin::StandInService(KELVARA_STAND_IN_CERTIFICATES);
-        if (!created->listen_on_loopback()) {
+        if (!created->serve_this_process()) {
             throw std::runtime_error("stand-in service cannot listen");
         }
-        // What the host process does to reach the stand-in under the production origin.
-        QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::HttpProxy, "127.0.0.1", created->port()));
-        QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-        configuration.addCaCertificates(
-            QString::fromStdString(standin::stand_in_ca_certificate(KELVARA_STAND_IN_CERTIFICATES).string()));
-        QSslConfiguration::setDefaultConfiguration(configuration);
         return created;
     }();
     return *instance;
@@ -60,23 +56,11 @@ bool spin_until(const std::function<bool()>& done, int timeout_ms) {
     return true;
 }
 
-void spin_for(int ms) {
-    spin_until([] { return false; }, ms);
-}
-
-std::string target_of(const std::string& url) {
-    return url.substr(kServiceOrigin.size());
-}
 std::string page_target(const std::string& banner) {
-    return target_of(render_revisions_url(banner, 0));
+    return render_revisions_url(banner, 0).substr(kServiceOrigin.size());
 }
 std::string image_target(const std::string& banner) {
-    return target_of(render_image_url(banner, 1));
-}
-
-std::size_t requests_to(const std::string& target) {
-    return std::count_if(service().requests().begin(), service().requests().end(),
-                         [&](const auto& request) { return request.target == target; });
+    return render_image_url(banner, 1).substr(kServiceOrigin.size());
 }
 
 // A valid PNG of exactly `total` bytes: a small image with a private ancillary chunk of padding after IHDR.
@@ -92,12 +76,16 @@ std::string padded(std::string text, std::size_t size) {
     return text;
 }
 
+const std::string kPngType = "image/png";
+const std::string kSmallPng = png_of_size(200);
+
 class NetworkTest : public testing::Test {
 protected:
     void SetUp() override {
         service().clear_faults();
-        service().set_identity(ServerIdentity::service);
+        service().set_identity(standin::ServerIdentity::service);
         service().set_offline(false);
+        first_request_ = service().requests().size(); // each test counts its own requests
         port_ = std::make_unique<QtMetadataPort>();
     }
 
@@ -113,12 +101,19 @@ protected:
         service().catalog().set_banner(banner, std::move(published));
     }
 
-    // Every fault of a case holds for all its requests: Qt may resend a request after a reset connection.
-    static void fail(const std::string& target, HttpAnswer answer, Delivery delivery = Delivery::whole) {
-        service().add_fault(Fault{target, 0, std::move(answer), delivery, 512, 2});
+    // The requests this test sent, to `target` or to anything.
+    std::vector<standin::RecordedRequest> sent(const std::string& target = {}) const {
+        std::vector<standin::RecordedRequest> found;
+        for (std::size_t i = first_request_; i < service().requests().size(); ++i) {
+            if (target.empty() || service().requests()[i].target == target) {
+                found.push_back(service().requests()[i]);
+            }
+        }
+        return found;
     }
 
-    // Whatever the adapter queues until `count` outcomes arrived (or `timeout_ms` passed), and a little after.
+    // Whatever the adapter queues until `count` outcomes arrived (or `timeout_ms` passed), and a little after:
+    // a second outcome for the same exchange would show up then.
     std::vector<CompletedOutcome> collect(std::size_t count = 1, int timeout_ms = 15000) {
         std::vector<CompletedOutcome> taken;
         const auto take = [&] {
@@ -128,45 +123,43 @@ protected:
             return taken.size() >= count;
         };
         spin_until(take, timeout_ms);
-        spin_for(50); // a second outcome for the same exchange would show up here
+        spin_until([] { return false; }, 50);
         take();
         return taken;
     }
 
-    std::vector<CompletedOutcome> exchange(std::uint64_t id, const DiscoveryRequest& sent, int timeout_ms = 15000) {
-        port_->start_discovery(id, sent);
+    std::vector<CompletedOutcome> exchange(std::uint64_t id, const DiscoveryRequest& request, int timeout_ms = 15000) {
+        port_->start_discovery(id, request);
         return collect(1, timeout_ms);
     }
 
     std::unique_ptr<QtMetadataPort> port_;
+    std::size_t first_request_ = 0;
 };
 
-const std::string kPngType = "image/png";
-const std::string kJson = "application/json";
-const std::string kSmallPng = png_of_size(200);
-
-HttpAnswer page_answer(std::string body, std::string type = kJson) {
+HttpAnswer page_answer(std::string body, std::string type = "application/json") {
     return HttpAnswer{200, std::move(type), {{"ETag", "\"e\""}}, std::move(body)};
 }
-HttpAnswer sized_page(const std::string& banner, std::size_t size) {
-    return page_answer(padded(test::available_empty_page(banner), size));
+HttpAnswer status(int code, std::vector<std::pair<std::string, std::string>> headers = {}) {
+    return HttpAnswer{code, "text/plain", std::move(headers), ""};
 }
-HttpAnswer status_answer(int status, std::vector<std::pair<std::string, std::string>> headers = {}) {
-    return HttpAnswer{status, "text/plain", std::move(headers), ""};
+HttpAnswer png_answer(std::string body, std::string type = kPngType) {
+    return HttpAnswer{200, std::move(type), {}, std::move(body)};
 }
 
 enum class Server { normal, untrusted, wrong_host, offline };
 
-// One exchange that must not deliver a revision. `image`: the page announces revision 1 and the fault is on
-// its image; otherwise the fault is on the page.
+// One exchange that must not deliver a revision; the fault is on the page, or (`image`) on the image of the
+// revision 1 that the page announces. The name is also the banner ID.
 struct FaultCase {
-    const char* name; // also the banner ID: the service's record tells the cases apart
+    const char* name;
     HttpAnswer answer;
     Kind kind;
     Delivery delivery = Delivery::whole;
     bool image = false;
-    std::optional<std::string> request_etag = std::nullopt;
-    std::optional<std::string> etag = std::nullopt;
+    std::optional<std::string> request_etag = std::nullopt; // the engine's stored tag
+    std::string sent_tag = "";                              // If-None-Match as sent: an invalid tag is left out
+    std::optional<std::string> etag = std::nullopt;         // the outcome's tag
     int timeout_ms = 10000;
     Server server = Server::normal;
 };
@@ -175,67 +168,80 @@ void PrintTo(const FaultCase& c, std::ostream* out) {
     *out << c.name;
 }
 
+FaultCase page(const char* name, HttpAnswer answer, Kind kind, Delivery delivery = Delivery::whole) {
+    return {.name = name, .answer = std::move(answer), .kind = kind, .delivery = delivery};
+}
+FaultCase image(const char* name, HttpAnswer answer, Kind kind, Delivery delivery = Delivery::whole) {
+    return {.name = name, .answer = std::move(answer), .kind = kind, .delivery = delivery, .image = true};
+}
+FaultCase silent(const char* name, bool on_image) {
+    FaultCase c = page(name, {}, Kind::network_failure, Delivery::silence);
+    c.image = on_image;
+    c.timeout_ms = 1000;
+    return c;
+}
+FaultCase unreachable(const char* name, Server server) {
+    return {.name = name, .answer = {}, .kind = Kind::network_failure, .server = server};
+}
+FaultCase conditional(const char* name, HttpAnswer answer, Kind kind, std::string tag, std::string sent,
+                      std::optional<std::string> etag = std::nullopt) {
+    FaultCase c = page(name, std::move(answer), kind);
+    c.request_etag = std::move(tag);
+    c.sent_tag = std::move(sent);
+    c.etag = std::move(etag);
+    return c;
+}
+
 const FaultCase kFaultCases[] = {
-    {"empty_page", page_answer(test::available_empty_page("empty_page")), Kind::not_modified},
-    {"suspended", page_answer(test::json_object(test::page_members("suspended", "[]", "suspended", false))),
-     Kind::moderated},
-    {"broken_json", page_answer("{\"schemaVersion\":2"), Kind::malformed},
-    {"json_with_charset",
-     page_answer(test::available_empty_page("json_with_charset"), "application/json; charset=utf-8"), Kind::malformed},
-    {"body_16384", sized_page("body_16384", 16384), Kind::not_modified},
-    {"body_16384_trickled", sized_page("body_16384_trickled", 16384), Kind::not_modified, Delivery::trickle},
-    {"body_16385", sized_page("body_16385", 16385), Kind::malformed},
-    {"body_16385_trickled", sized_page("body_16385_trickled", 16385), Kind::malformed, Delivery::trickle},
-    {.name = "conditional_304",
-     .answer = status_answer(304, {{"ETag", "\"next\""}}),
-     .kind = Kind::not_modified,
-     .request_etag = "\"prev\"",
-     .etag = "\"next\""},
-    {.name = "conditional_304_without_tag",
-     .answer = status_answer(304),
-     .kind = Kind::not_modified,
-     .request_etag = "\"prev\""},
-    {"unconditional_304", status_answer(304, {{"ETag", "\"next\""}}), Kind::malformed},
-    {.name = "invalid_tag_304", .answer = status_answer(304), .kind = Kind::malformed, .request_etag = "unquoted"},
-    {"status_403", status_answer(403), Kind::forbidden},
-    {"status_404", status_answer(404), Kind::not_found},
-    {"status_410", status_answer(410), Kind::gone},
-    {"redirect_301", status_answer(301, {{"Location", render_revisions_url("elsewhere", 0)}}), Kind::malformed},
-    {"status_500", status_answer(500), Kind::network_failure},
-    {"status_503", status_answer(503), Kind::network_failure},
-    {"status_429", status_answer(429), Kind::network_failure},
-    {"status_451", status_answer(451), Kind::network_failure},
-    {"reset", status_answer(200), Kind::network_failure, Delivery::reset},
+    page("empty_page", page_answer(test::available_empty_page("empty_page")), Kind::not_modified),
+    page("suspended", page_answer(test::json_object(test::page_members("suspended", "[]", "suspended", false))),
+         Kind::moderated),
+    page("broken_json", page_answer("{\"schemaVersion\":2"), Kind::malformed),
+    page("json_with_charset",
+         page_answer(test::available_empty_page("json_with_charset"), "application/json; charset=utf-8"),
+         Kind::malformed),
+    page("body_16384", page_answer(padded(test::available_empty_page("body_16384"), 16384)), Kind::not_modified),
+    page("body_16384_trickled", page_answer(padded(test::available_empty_page("body_16384_trickled"), 16384)),
+         Kind::not_modified, Delivery::trickle),
+    page("body_16385", page_answer(padded(test::available_empty_page("body_16385"), 16385)), Kind::malformed),
+    page("body_16385_trickled", page_answer(padded(test::available_empty_page("body_16385_trickled"), 16385)),
+         Kind::malformed, Delivery::trickle),
+    conditional("conditional_304", status(304, {{"ETag", "\"next\""}}), Kind::not_modified, "\"prev\"", "\"prev\"",
+                "\"next\""),
+    conditional("conditional_304_without_tag", status(304), Kind::not_modified, "W/\"prev\"", "W/\"prev\""),
+    page("unconditional_304", status(304, {{"ETag", "\"next\""}}), Kind::malformed),
+    conditional("invalid_tag_304", status(304), Kind::malformed, "unquoted", ""),
+    page("status_403", status(403), Kind::forbidden),
+    page("status_404", status(404), Kind::not_found),
+    page("status_410", status(410), Kind::gone),
+    page("redirect_301", status(301, {{"Location", render_revisions_url("elsewhere", 0)}}), Kind::malformed),
+    page("status_500", status(500), Kind::network_failure),
+    page("status_503", status(503), Kind::network_failure),
+    page("status_429", status(429), Kind::network_failure),
+    page("status_451", status(451), Kind::network_failure),
+    page("reset", status(200), Kind::network_failure, Delivery::reset),
     // Cut off in its padding: what arrived parses and announces revision 1, but the reply ended in an error.
-    {"page_cut_short", page_answer(padded(test::modified_page("page_cut_short", 1), 4096)), Kind::network_failure,
-     Delivery::cut_short},
-    {"page_chunked_cut_short", page_answer(padded(test::modified_page("page_chunked_cut_short", 1), 4096)),
-     Kind::network_failure, Delivery::chunked_cut_short},
-    {.name = "silent", .answer = {}, .kind = Kind::network_failure, .delivery = Delivery::silence, .timeout_ms = 1000},
-    {.name = "untrusted_certificate", .answer = {}, .kind = Kind::network_failure, .server = Server::untrusted},
-    {.name = "wrong_host_name", .answer = {}, .kind = Kind::network_failure, .server = Server::wrong_host},
-    {.name = "offline", .answer = {}, .kind = Kind::network_failure, .server = Server::offline},
-    {"image_403", status_answer(403), Kind::forbidden, Delivery::whole, true},
-    {"image_404", status_answer(404), Kind::not_found, Delivery::whole, true},
-    {"image_410", status_answer(410), Kind::gone, Delivery::whole, true},
-    {"image_500", status_answer(500), Kind::network_failure, Delivery::whole, true},
-    {"image_301", status_answer(301, {{"Location", render_image_url("image_301", 2)}}), Kind::malformed,
-     Delivery::whole, true},
-    {"image_as_text", HttpAnswer{200, "text/plain", {}, kSmallPng}, Kind::malformed, Delivery::whole, true},
-    {"image_not_png", HttpAnswer{200, kPngType, {}, "not a png"}, Kind::malformed, Delivery::whole, true},
-    {"image_too_wide", HttpAnswer{200, kPngType, {}, std::string(kSmallPng).replace(16, 4, "\0\0\x20\x01", 4)},
-     Kind::malformed, Delivery::whole, true},
-    {"image_reset", status_answer(200), Kind::network_failure, Delivery::reset, true},
+    page("page_cut_short", page_answer(padded(test::modified_page("page_cut_short", 1), 4096)), Kind::network_failure,
+         Delivery::cut_short),
+    page("page_chunked_cut_short", page_answer(padded(test::modified_page("page_chunked_cut_short", 1), 4096)),
+         Kind::network_failure, Delivery::chunked_cut_short),
+    silent("silent", false),
+    unreachable("untrusted_certificate", Server::untrusted),
+    unreachable("wrong_host_name", Server::wrong_host),
+    unreachable("offline", Server::offline),
+    image("image_403", status(403), Kind::forbidden),
+    image("image_404", status(404), Kind::not_found),
+    image("image_410", status(410), Kind::gone),
+    image("image_500", status(500), Kind::network_failure),
+    image("image_301", status(301, {{"Location", render_image_url("image_301", 2)}}), Kind::malformed),
+    image("image_as_text", png_answer(kSmallPng, "text/plain"), Kind::malformed),
+    image("image_not_png", png_answer("not a png"), Kind::malformed),
+    image("image_too_wide", png_answer(std::string(kSmallPng).replace(16, 4, "\0\0\x20\x01", 4)), Kind::malformed),
+    image("image_reset", status(200), Kind::network_failure, Delivery::reset),
     // Half of the PNG: its header, and so its size, are intact.
-    {"image_cut_short", HttpAnswer{200, kPngType, {}, kSmallPng}, Kind::network_failure, Delivery::cut_short, true},
-    {"image_chunked_cut_short", HttpAnswer{200, kPngType, {}, kSmallPng}, Kind::network_failure,
-     Delivery::chunked_cut_short, true},
-    {.name = "image_silent",
-     .answer = {},
-     .kind = Kind::network_failure,
-     .delivery = Delivery::silence,
-     .image = true,
-     .timeout_ms = 1000},
+    image("image_cut_short", png_answer(kSmallPng), Kind::network_failure, Delivery::cut_short),
+    image("image_chunked_cut_short", png_answer(kSmallPng), Kind::network_failure, Delivery::chunked_cut_short),
+    silent("image_silent", true),
 };
 
 class FaultTest : public NetworkTest, public testing::WithParamInterface<FaultCase> {};
@@ -243,31 +249,30 @@ class FaultTest : public NetworkTest, public testing::WithParamInterface<FaultCa
 TEST_P(FaultTest, EndsInOneOutcomeWithoutRevision) {
     const FaultCase& c = GetParam();
     publish(c.name, kSmallPng); // a page fault that passed as an answer would fetch this image
-    fail(c.image ? image_target(c.name) : page_target(c.name), c.answer, c.delivery);
-    service().set_identity(c.server == Server::untrusted    ? ServerIdentity::untrusted
-                           : c.server == Server::wrong_host ? ServerIdentity::wrong_host
-                                                            : ServerIdentity::service);
+    // Every request of a case meets the fault: Qt may send a request again after a reset connection.
+    service().add_fault(Fault{c.image ? image_target(c.name) : page_target(c.name), 0, c.answer, c.delivery, 512, 2});
+    service().set_identity(c.server == Server::untrusted    ? standin::ServerIdentity::untrusted
+                           : c.server == Server::wrong_host ? standin::ServerIdentity::wrong_host
+                                                            : standin::ServerIdentity::service);
     service().set_offline(c.server == Server::offline);
-    const std::size_t before = service().requests().size();
     QElapsedTimer clock;
     clock.start();
 
     const auto taken = exchange(42, request(c.name, c.timeout_ms, c.request_etag));
     ASSERT_EQ(taken.size(), 1u);
     EXPECT_EQ(taken[0].request_id, 42u);
-    EXPECT_EQ(outcome_kind_name(taken[0].outcome.kind), std::string(outcome_kind_name(c.kind)));
+    EXPECT_EQ(taken[0].outcome.kind, c.kind);
     EXPECT_FALSE(taken[0].outcome.revision);
     EXPECT_EQ(taken[0].outcome.etag, c.etag);
     // Nothing but the page and its image was asked for (redirects are not followed), nothing at all when the
     // connection or TLS failed, and the image only when the page announced it.
-    const std::size_t pages = requests_to(page_target(c.name));
-    const std::size_t images = requests_to(image_target(c.name));
-    EXPECT_EQ(service().requests().size() - before, pages + images);
-    EXPECT_EQ(pages > 0, c.server == Server::normal);
-    EXPECT_EQ(images > 0, c.image);
-    if (pages > 0 && !c.image) { // a tag that is not valid is left out of the request
-        const bool valid_tag = c.request_etag && c.request_etag->front() == '"';
-        EXPECT_EQ(service().requests().back().header("If-None-Match"), valid_tag ? *c.request_etag : "");
+    const auto pages = sent(page_target(c.name));
+    EXPECT_EQ(sent().size(), pages.size() + sent(image_target(c.name)).size());
+    EXPECT_EQ(!pages.empty(), c.server == Server::normal);
+    EXPECT_EQ(!sent(image_target(c.name)).empty(), c.image);
+    if (!pages.empty()) {
+        EXPECT_EQ(pages.front().header("If-None-Match"), c.sent_tag);
+        EXPECT_EQ(pages.front().header("Accept"), "application/json");
     }
     if (c.delivery == Delivery::silence) {
         EXPECT_GE(clock.elapsed(), c.timeout_ms);
@@ -292,8 +297,7 @@ TEST_F(NetworkTest, ImageOfExactly16MiBPassesAndOneByteMoreDoesNot) {
     ASSERT_EQ(over.size(), 1u);
     // Cut off before its end (network failure) or refused once complete (malformed); never delivered.
     EXPECT_TRUE(over[0].outcome.kind == Kind::malformed || over[0].outcome.kind == Kind::network_failure);
-    EXPECT_FALSE(over[0].outcome.revision);
-    EXPECT_FALSE(over[0].outcome.etag);
+    EXPECT_FALSE(over[0].outcome.revision || over[0].outcome.etag);
 }
 
 TEST_F(NetworkTest, ModifiedIsDeliveredOnceAfterItsImageThenA304KeepsTheTagButNoCookie) {
@@ -307,17 +311,16 @@ TEST_F(NetworkTest, ModifiedIsDeliveredOnceAfterItsImageThenA304KeepsTheTagButNo
     service().add_fault(Fault{image_target("fresh"), 1, image, Delivery::trickle, 1024, 20});
 
     port_->start_discovery(1, request("fresh"));
-    ASSERT_TRUE(spin_until([] { return requests_to(image_target("fresh")) == 1; }, 15000));
+    ASSERT_TRUE(spin_until([&] { return sent(image_target("fresh")).size() == 1; }, 15000));
+    EXPECT_EQ(sent(image_target("fresh")).front().header("Accept"), kPngType);
     EXPECT_FALSE(port_->take_completed()) << "delivered before its image finished";
     const auto taken = collect();
     ASSERT_EQ(taken.size(), 1u);
     ASSERT_EQ(taken[0].outcome.kind, Kind::modified);
     const RenderRevision& revision = *taken[0].outcome.revision;
     EXPECT_EQ(revision.render_revision, 1u);
-    EXPECT_EQ(revision.width, 64u);
-    EXPECT_EQ(revision.height, 64u);
-    EXPECT_TRUE(
-        std::equal(bytes.begin(), bytes.end(), revision.image_bytes.span().begin(), revision.image_bytes.span().end()));
+    EXPECT_EQ(revision.width * 1000 + revision.height, 64064u);
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), revision.image_bytes.begin(), revision.image_bytes.end()));
     const std::string tag = standin::BannerCatalog::page_entity_tag("fresh", *service().catalog().find("fresh"), 0);
     EXPECT_EQ(taken[0].outcome.etag, tag);
 
@@ -325,19 +328,8 @@ TEST_F(NetworkTest, ModifiedIsDeliveredOnceAfterItsImageThenA304KeepsTheTagButNo
     ASSERT_EQ(again.size(), 1u);
     EXPECT_EQ(again[0].outcome.kind, Kind::not_modified);
     EXPECT_EQ(again[0].outcome.etag, tag);
-    EXPECT_EQ(requests_to(image_target("fresh")), 1u);
-    EXPECT_EQ(service().requests().back().header("Cookie"), "") << "the image's cookie was kept";
-}
-
-TEST_F(NetworkTest, TwoExchangesBackToBackAreBothDeliveredUnderTheirOwnIds) {
-    publish("first", kSmallPng);
-    port_->start_discovery(11, request("first"));
-    port_->start_discovery(12, request("second_unknown"));
-    std::map<std::uint64_t, Kind> kinds;
-    for (const auto& completed : collect(2)) {
-        kinds.emplace(completed.request_id, completed.outcome.kind);
-    }
-    EXPECT_EQ(kinds, (std::map<std::uint64_t, Kind>{{11, Kind::modified}, {12, Kind::not_found}}));
+    EXPECT_EQ(sent(image_target("fresh")).size(), 1u);
+    EXPECT_EQ(sent().back().header("Cookie"), "") << "the image's cookie was kept";
 }
 
 TEST_F(NetworkTest, UnbuildableRequestsAreMalformedAfterOneTurnOldestFirstWithoutConnecting) {
@@ -359,58 +351,40 @@ TEST_F(NetworkTest, UnbuildableRequestsAreMalformedAfterOneTurnOldestFirstWithou
     EXPECT_EQ(service().connection_count(), connections);
 }
 
-// Shut down before the exchange starts, while its page trickles in, or while its image never comes.
-enum class ShutdownPoint { before_start, page_in_flight, image_in_flight };
-
-class ShutdownTest : public NetworkTest, public testing::WithParamInterface<ShutdownPoint> {};
-
-TEST_P(ShutdownTest, QueuesNothingAndSendsNothingMore) {
-    const ShutdownPoint point = GetParam();
-    const std::string banner = "shutdown_" + std::to_string(int(point));
-    publish(banner, kSmallPng);
-    const standin::StandInBanner& published = *service().catalog().find(banner);
-    const HttpAnswer page{200,
-                          kJson,
-                          {{"ETag", standin::BannerCatalog::page_entity_tag(banner, published, 0)}},
-                          standin::BannerCatalog::page_document(banner, published, 0)};
-    service().add_fault(Fault{page_target(banner), 1, page, Delivery::trickle, 64, 20});
-    fail(image_target(banner), status_answer(200), Delivery::silence);
-    const std::size_t connections = service().connection_count();
-
-    if (point == ShutdownPoint::before_start) {
-        port_->shutdown();
-        port_->shutdown();
-    }
-    port_->start_discovery(1, request(banner));
-    if (point != ShutdownPoint::before_start) {
-        const std::string in_flight =
-            point == ShutdownPoint::page_in_flight ? page_target(banner) : image_target(banner);
-        ASSERT_TRUE(spin_until([&] { return requests_to(in_flight) == 1; }, 15000));
-        port_->shutdown();
-    }
-    EXPECT_TRUE(collect(1, 500).empty()); // the trickled page would be complete by then
-    EXPECT_EQ(requests_to(page_target(banner)), point == ShutdownPoint::before_start ? 0u : 1u);
-    EXPECT_EQ(requests_to(image_target(banner)), point == ShutdownPoint::image_in_flight ? 1u : 0u);
-    if (point == ShutdownPoint::before_start) {
-        EXPECT_EQ(service().connection_count(), connections);
+// Shut down before the exchange starts, while its page trickles in, or while its image never comes: nothing
+// is queued and nothing more is sent.
+TEST_F(NetworkTest, ShutdownQueuesNothingAndSendsNothingMore) {
+    for (const int point : {0, 1, 2}) {
+        SCOPED_TRACE(point);
+        SetUp();
+        const std::string banner = "shutdown_" + std::to_string(point);
+        publish(banner, kSmallPng);
+        const standin::StandInBanner& published = *service().catalog().find(banner);
+        service().add_fault(Fault{page_target(banner), 1,
+                                  page_answer(standin::BannerCatalog::page_document(banner, published, 0)),
+                                  Delivery::trickle, 64, 20});
+        service().add_fault(Fault{image_target(banner), 0, status(200), Delivery::silence});
+        const std::size_t connections = service().connection_count();
+        if (point == 0) {
+            port_->shutdown();
+            port_->shutdown();
+        }
+        port_->start_discovery(1, request(banner));
+        if (point > 0) {
+            const std::string in_flight = point == 1 ? page_target(banner) : image_target(banner);
+            ASSERT_TRUE(spin_until([&] { return sent(in_flight).size() == 1; }, 15000));
+            port_->shutdown();
+        }
+        EXPECT_TRUE(collect(1, 500).empty()); // the trickled page would be complete by then
+        EXPECT_EQ(sent(page_target(banner)).size(), point == 0 ? 0u : 1u);
+        EXPECT_EQ(sent(image_target(banner)).size(), point == 2 ? 1u : 0u);
+        EXPECT_TRUE(point > 0 || service().connection_count() == connections);
     }
 }
-
-std::string shutdown_point_name(const testing::TestParamInfo<ShutdownPoint>& info) {
-    const char* names[] = {"before_start", "page_in_flight", "image_in_flight"};
-    return names[int(info.param)];
-}
-
-INSTANTIATE_TEST_SUITE_P(Network, ShutdownTest,
-                         testing::Values(ShutdownPoint::before_start, ShutdownPoint::page_in_flight,
-                                         ShutdownPoint::image_in_flight),
-                         shutdown_point_name);
-
-class NetworkThreadTest : public NetworkTest {};
 
 // The tick takes outcomes on its own thread while the adapter's thread finishes replies; exchanges are
-// started from both threads.
-TEST_F(NetworkThreadTest, TakeCompletedFromAnotherThreadWhileRepliesFinish) {
+// started from both threads, finish in any order, and each is delivered once under its own id.
+TEST_F(NetworkTest, TakeCompletedFromAnotherThreadWhileRepliesFinish) {
     publish("threaded", kSmallPng);
     constexpr std::uint64_t kExchanges = 12;
     std::atomic<bool> stop{false};

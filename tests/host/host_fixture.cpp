@@ -2,91 +2,77 @@
 
 #include "support/png_files.hpp"
 
-#include <QtCore/QTimer>
-#include <QtGui/QKeyEvent>
-#include <QtWidgets/QLabel>
-#include <QtWidgets/QMessageBox>
-
 #include <cstdlib>
+#include <thread>
 
 namespace kelvara::test {
 
-HostPaths host_paths() {
-    HostPaths paths{KELVARA_MODULE_PATH, KELVARA_MODULE_DATA, KELVARA_STAND_IN_CERTIFICATES, {}};
-    if (const char* root = std::getenv("KELVARA_TEST_CONFIG_ROOT")) {
-        paths.config_root = root;
-    } else {
-        static const std::filesystem::path fresh = [] {
-            char pattern[] = "/tmp/kelvara-host-test-XXXXXX";
-            return std::filesystem::path(mkdtemp(pattern));
-        }();
-        paths.config_root = fresh;
-    }
-    return paths;
+std::filesystem::path config_root() {
+    static const std::filesystem::path root = [] {
+        if (const char* given = std::getenv("KELVARA_TEST_CONFIG_ROOT")) {
+            return std::filesystem::path(given);
+        }
+        char pattern[] = "/tmp/kelvara-host-test-XXXXXX";
+        return std::filesystem::path(mkdtemp(pattern));
+    }();
+    return root;
 }
 
 standin::StandInService& shared_service() {
     static standin::StandInService* service = [] {
-        auto* created = new standin::StandInService(host_paths().certificates);
-        if (!created->listen_on_loopback()) {
+        auto* created = new standin::StandInService(KELVARA_STAND_IN_CERTIFICATES);
+        if (!created->serve_this_process()) {
             throw std::runtime_error("stand-in service cannot listen");
         }
-        host::use_stand_in_service(created->port(), standin::stand_in_ca_certificate(host_paths().certificates));
         return created;
     }();
     return *service;
 }
 
 namespace {
-host::HeadlessHost* host_instance = nullptr;
+HeadlessHost* host_instance = nullptr;
 }
 
 void shut_down_shared_host() {
     delete host_instance;
     host_instance = nullptr;
-    host::HeadlessHost::pump_events(50); // the last steps of source teardown run on this thread
+    HeadlessHost::pump_events(50); // the last steps of source teardown run on this thread
 }
 
-host::HeadlessHost& shared_host() {
-    if (host_instance != nullptr) {
-        return *host_instance;
-    }
-    host_instance = [] {
+HeadlessHost& shared_host() {
+    if (host_instance == nullptr) {
         shared_service();
-        const HostPaths paths = host_paths();
-        host::HostOptions options;
-        options.module_path = paths.module;
-        options.module_data = paths.module_data;
-        options.config_root = paths.config_root;
-        options.width = 640;
-        options.height = 360;
+        host::HostOptions options{KELVARA_MODULE_PATH, KELVARA_MODULE_DATA, config_root(), 640, 360};
         options.echo_log = std::getenv("KELVARA_ECHO_LOG") != nullptr;
-        return new host::HeadlessHost(options);
-    }();
+        host_instance = new HeadlessHost(options);
+    }
     return *host_instance;
+}
+
+std::size_t log_count(const std::string& fragment) {
+    return shared_host().count_log_lines(fragment);
 }
 
 std::vector<std::uint8_t> solid_png(std::uint32_t width, std::uint32_t height, std::uint8_t r, std::uint8_t g,
                                     std::uint8_t b) {
-    std::vector<std::uint8_t> pixels(std::size_t{width} * height * 4);
+    std::vector<std::uint8_t> pixels(std::size_t{width} * height * 4, 255);
     for (std::size_t i = 0; i < pixels.size(); i += 4) {
         pixels[i] = r;
         pixels[i + 1] = g;
         pixels[i + 2] = b;
-        pixels[i + 3] = 255;
     }
     return encode_rgba_png(width, height, pixels);
 }
 
 standin::StandInRevision stand_in_revision(std::uint64_t number, std::vector<std::uint8_t> png, bool paid,
                                            bool filter) {
-    standin::StandInRevision revision;
-    revision.number = number;
-    revision.painting_sequence = number * 10;
-    revision.paid_artwork = paid;
-    revision.filter_change = filter;
-    revision.png = std::move(png);
-    return revision;
+    return {number, number * 10, paid, filter, false, std::move(png)};
+}
+
+void publish(const std::string& banner_id, std::vector<standin::StandInRevision> revisions) {
+    standin::StandInBanner banner;
+    banner.revisions = std::move(revisions);
+    shared_service().catalog().set_banner(banner_id, std::move(banner));
 }
 
 TestSource::TestSource(const std::string& name, const std::string& url, bool qr_enabled) {
@@ -98,15 +84,22 @@ TestSource::TestSource(const std::string& name, const std::string& url, bool qr_
     obs_data_release(settings);
 }
 
-TestSource::~TestSource() {
-    release();
-}
-
 void TestSource::release() {
     if (source_ != nullptr) {
-        obs_source_release(source_);
-        source_ = nullptr;
+        obs_source_release(std::exchange(source_, nullptr));
     }
+}
+
+void TestSource::release_and_wait_for_destroy() {
+    // libobs logs this once its destroy callback has returned. (obs_wait_for_destroy_queue would return at
+    // once in this host, which has no audio.)
+    const std::string destroyed = "source '" + std::string(obs_source_get_name(source_)) + "' destroyed";
+    const auto before = log_count(destroyed);
+    release();
+    for (int waited = 0; waited < 5000 && log_count(destroyed) == before; ++waited) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_GT(log_count(destroyed), before);
 }
 
 void TestSource::update(const std::string& url, bool qr_enabled) {
@@ -115,16 +108,6 @@ void TestSource::update(const std::string& url, bool qr_enabled) {
     obs_data_set_bool(settings, "qr_enabled", qr_enabled);
     obs_source_update(source_, settings);
     obs_data_release(settings);
-}
-
-std::vector<std::string> TestSource::property_names() const {
-    std::vector<std::string> names;
-    obs_properties_t* properties = obs_source_properties(source_);
-    for (obs_property_t* p = obs_properties_first(properties); p != nullptr; obs_property_next(&p)) {
-        names.emplace_back(obs_property_name(p));
-    }
-    obs_properties_destroy(properties);
-    return names;
 }
 
 std::string TestSource::info_line(const char* name) const {
@@ -151,19 +134,25 @@ std::string TestSource::kept_id() const {
 }
 
 std::filesystem::path TestSource::snapshot() const {
-    return host_paths().config_root / "kelvara-banner" / "sources" / (kept_id() + ".approval");
+    return config_root() / "kelvara-banner" / "sources" / (kept_id() + ".approval");
 }
 
 std::unique_ptr<TestSource> accepted_source(const std::string& banner_id, std::vector<std::uint8_t> png) {
-    standin::StandInBanner banner;
-    banner.revisions.push_back(stand_in_revision(1, std::move(png)));
-    shared_service().catalog().set_banner(banner_id, std::move(banner));
-    auto source = std::make_unique<TestSource>(banner_id + " source", banner_id, false);
+    publish(banner_id, {stand_in_revision(1, std::move(png))});
+    auto source = std::make_unique<TestSource>(banner_id + " source", banner_id);
     EXPECT_TRUE(wait_for_update_waiting(*source, 1));
-    const SeenDialog seen = answering_dialog("Accept", [&] { source->click("preview_candidate"); });
+    bool refreshed = false;
+    const SeenDialog seen = answering_dialog("Accept", [&] { refreshed = source->click("preview_candidate"); });
     EXPECT_EQ(seen.title, "Kelvara candidate revision 1");
+    EXPECT_TRUE(refreshed);
     EXPECT_EQ(source->info_line("approved_revision"), "Approved revision: 1");
     return source;
+}
+
+bool wait_for_update_waiting(const TestSource& source, std::uint64_t revision, int timeout_ms) {
+    const std::string expected = "UPDATE WAITING \u2014 revision " + std::to_string(revision) + ".";
+    return HeadlessHost::pump_until([&] { return source.info_line("candidate_revision").starts_with(expected); },
+                                    timeout_ms);
 }
 
 RefusedSaves::RefusedSaves(const std::filesystem::path& snapshot) : blocker_(snapshot.string() + ".tmp") {
@@ -174,63 +163,22 @@ RefusedSaves::~RefusedSaves() {
     std::filesystem::remove_all(blocker_);
 }
 
-bool wait_for_update_waiting(const TestSource& source, std::uint64_t revision, int timeout_ms) {
-    const std::string expected = "UPDATE WAITING \u2014 revision " + std::to_string(revision) + ".";
-    return host::HeadlessHost::pump_until([&] { return source.info_line("candidate_revision").starts_with(expected); },
-                                          timeout_ms);
+HostWindow::HostWindow(bool in_front) {
+    if (in_front) {
+        window_.show();
+        window_.activateWindow();
+        HeadlessHost::pump_until([] { return QApplication::activeWindow() != nullptr; }, 2000);
+    }
 }
 
 SeenDialog answering_dialog(const QString& button_text, const std::function<void()>& action,
                             const std::function<void()>& before_click) {
-    SeenDialog seen;
-    QTimer watcher;
-    QObject::connect(&watcher, &QTimer::timeout, [&] {
-        QDialog* dialog = host::open_dialog();
-        if (dialog != nullptr) {
-            watcher.stop();
-            seen.title = dialog->windowTitle().toStdString();
-            if (auto* box = qobject_cast<QMessageBox*>(dialog)) {
-                seen.text = box->text().toStdString();
-            }
-            for (QLabel* label : dialog->findChildren<QLabel*>()) {
-                if (label->accessibleName() == "Candidate banner preview") {
-                    seen.preview_width = label->pixmap().width();
-                    seen.preview_height = label->pixmap().height();
-                } else if (label->accessibleName() == "Candidate source") {
-                    seen.heading = label->text().toStdString();
-                }
-            }
-            QPushButton* target = nullptr;
-            for (QPushButton* button : dialog->findChildren<QPushButton*>()) {
-                const std::string shown = host::shown_text(*button);
-                seen.buttons.push_back(shown);
-                if (button->isDefault()) {
-                    seen.default_button = shown;
-                }
-                if (dialog->focusWidget() == button) {
-                    seen.focused = shown;
-                }
-                if (QString::fromStdString(shown) == button_text) {
-                    target = button;
-                }
-            }
-            if (before_click) {
-                before_click();
-            }
-            if (button_text == kPressReturn && dialog->focusWidget() != nullptr) {
-                QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
-                QCoreApplication::sendEvent(dialog->focusWidget(), &press);
-            } else if (target != nullptr) {
-                target->click();
-            } else {
-                dialog->reject();
-            }
-        }
-    });
-    watcher.start(20);
+    host::Operator person(button_text, true);
+    if (before_click) {
+        person.before_answer = [&](QDialog&) { before_click(); };
+    }
     action();
-    watcher.stop();
-    return seen;
+    return person.seen().empty() ? SeenDialog{} : person.seen().front();
 }
 
 std::vector<int> output_pixel(std::uint32_t x, std::uint32_t y) {

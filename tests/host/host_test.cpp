@@ -1,37 +1,23 @@
 // The module in a real libobs host, against the stand-in service over TLS.
 #include "host_fixture.hpp"
 
+#include "support/page_documents.hpp"
 #include "support/png_files.hpp"
-
-#include <QtWidgets/QMainWindow>
 
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <thread>
 
 namespace kelvara::test {
 namespace {
 
 std::string program_path;
 
-using standin::StandInBanner;
-
 const std::vector<int> kRed{255, 0, 0, 255};
 const std::vector<int> kBlue{0, 0, 255, 255};
 
-void publish(const std::string& banner_id, std::vector<standin::StandInRevision> revisions) {
-    StandInBanner banner;
-    banner.revisions = std::move(revisions);
-    shared_service().catalog().set_banner(banner_id, std::move(banner));
-}
-
-// Accepts the waiting candidate through the panel's "Load & Preview" button, as an operator would.
-void accept_through_preview(const TestSource& source) {
-    bool refreshed = false;
-    const SeenDialog seen = answering_dialog("Accept", [&] { refreshed = source.click("preview_candidate"); });
-    EXPECT_TRUE(seen.title.starts_with("Kelvara candidate revision ")) << seen.title;
-    EXPECT_TRUE(refreshed);
+std::string preserved(const char* status) {
+    return std::string(status) + " \u2014 approved output preserved";
 }
 
 bool qr_area_has_black_and_white(std::uint32_t x0, std::uint32_t y0, std::uint32_t side) {
@@ -47,20 +33,6 @@ bool qr_area_has_black_and_white(std::uint32_t x0, std::uint32_t y0, std::uint32
     return black && white;
 }
 
-// libobs applies settings of video sources on its next video tick. The validation line follows the input at
-// once (the panel checks what is typed); the retry button follows the settings the source has taken.
-void update_and_wait(TestSource& source, const std::string& url, const std::string& expected_validation,
-                     bool retry_enabled) {
-    source.update(url, false);
-    EXPECT_TRUE(host::HeadlessHost::pump_until(
-        [&] {
-            return source.info_line("validation_status") == expected_validation &&
-                   source.button_enabled("retry_discovery") == retry_enabled;
-        },
-        3000))
-        << url;
-}
-
 std::size_t requests_for(const std::string& banner_id) {
     std::size_t count = 0;
     for (const auto& request : shared_service().requests()) {
@@ -69,9 +41,13 @@ std::size_t requests_for(const std::string& banner_id) {
     return count;
 }
 
+std::vector<std::uint8_t> file_bytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
 TEST(HostModule, LoadsAndRegistersTheSourceType) {
-    host::HeadlessHost& host = shared_host();
-    EXPECT_EQ(host.count_log_lines("[kelvara] TLS support=yes active-backend="), 1u);
+    EXPECT_EQ(log_count("[kelvara] TLS support=yes active-backend="), 1u);
     EXPECT_STREQ(obs_source_get_display_name("kelvara_banner"), "Kelvara Banner");
     EXPECT_EQ(obs_get_source_output_flags("kelvara_banner"), 9u);
     obs_properties_t* properties = obs_get_source_properties("kelvara_banner");
@@ -79,43 +55,63 @@ TEST(HostModule, LoadsAndRegistersTheSourceType) {
     for (obs_property_t* p = obs_properties_first(properties); p != nullptr; obs_property_next(&p)) {
         names.emplace_back(obs_property_name(p));
     }
+    obs_property_t* poll = obs_properties_get(properties, "poll_seconds");
+    EXPECT_EQ(std::vector<int>({obs_property_int_min(poll), obs_property_int_max(poll), obs_property_int_step(poll)}),
+              std::vector<int>({60, 3600, 1}));
     obs_properties_destroy(properties);
     EXPECT_EQ(names, (std::vector<std::string>{"url", "poll_seconds", "qr_enabled"}));
 }
 
-TEST(HostModule, ApprovedBannerReachesTheOutputAndSurvivesOutages) {
+TEST(HostModule, ApprovedBannerReachesTheOutputAndSurvivesServiceFailures) {
     publish("flow", {stand_in_revision(1, solid_png(200, 40, 255, 0, 0))});
     TestSource source("flow source", "flow", true);
     shared_host().show(source.get());
     ASSERT_TRUE(wait_for_update_waiting(source, 1));
-    EXPECT_EQ(source.info_line("approved_status"),
-              "No approved output yet \u2014 the stream stays blank until you Preview and Accept the latest "
-              "candidate.");
+    EXPECT_EQ(source.info_line("approved_status"), "No approved output yet \u2014 the stream stays blank until you "
+                                                   "Preview and Accept the latest candidate.");
     const std::string choices = ". Load & Preview to Accept, Reject, or leave it for later.";
     EXPECT_EQ(source.info_line("candidate_revision"),
               "UPDATE WAITING \u2014 revision 1" + choices + " The stream stays blank until you accept a revision.");
-    EXPECT_EQ(output_pixel(10, 20)[3], 0); // the candidate is not on air
-
-    accept_through_preview(source);
-    EXPECT_EQ(source.info_line("approved_revision"), "Approved revision: 1");
+    EXPECT_EQ(output_pixel(10, 20)[3], 0); // the candidate is not on air, though it sizes the output:
     // 200 x 40 with QR code: 280 x 64, banner at (0, 12), QR square 64 at (216, 0).
-    EXPECT_EQ(obs_source_get_width(source.get()), 280u);
-    EXPECT_EQ(obs_source_get_height(source.get()), 64u);
-    ASSERT_TRUE(host::HeadlessHost::pump_until([] { return output_pixel(10, 20) == kRed; }, 5000));
+    EXPECT_EQ(obs_source_get_width(source.get()) * 1000 + obs_source_get_height(source.get()), 280064u);
+
+    const SeenDialog seen = answering_dialog("Accept", [&] { EXPECT_TRUE(source.click("preview_candidate")); });
+    EXPECT_EQ(seen.title, "Kelvara candidate revision 1");
+    EXPECT_EQ(source.info_line("approved_revision"), "Approved revision: 1");
+    EXPECT_EQ(obs_source_get_width(source.get()) * 1000 + obs_source_get_height(source.get()), 280064u);
+    ASSERT_TRUE(HeadlessHost::pump_until([] { return output_pixel(10, 20) == kRed; }, 5000));
     EXPECT_TRUE(qr_area_has_black_and_white(216, 0, 64));
 
-    // The service goes away: the banner stays on air and the panel says so.
-    shared_service().set_offline(true);
-    EXPECT_TRUE(source.click("retry_discovery"));
-    ASSERT_TRUE(host::HeadlessHost::pump_until(
-        [&] { return source.info_line("website_status") == "Offline \u2014 approved output preserved"; }, 10000));
-    EXPECT_EQ(output_pixel(10, 20), kRed);
+    // Whatever the service says, or if it cannot be reached, the banner stays on air and the panel says so.
+    const auto moderated = test::json_object(test::page_members("flow", "[]", "suspended", false));
+    const struct {
+        standin::HttpAnswer answer;
+        bool offline;
+        std::string status;
+    } failures[] = {
+        {{}, true, preserved("Offline")},
+        {{403, "text/plain", {}, ""}, false, preserved("Forbidden")},
+        {{404, "text/plain", {}, ""}, false, preserved("Not found")},
+        {{410, "text/plain", {}, ""}, false, preserved("Unavailable")},
+        {{200, "application/json", {}, moderated}, false, preserved("Moderated")},
+    };
+    for (const auto& failure : failures) {
+        shared_service().set_offline(failure.offline);
+        shared_service().add_fault({"/api/public/banners/flow/", 1, failure.answer});
+        ASSERT_TRUE(HeadlessHost::pump_until([&] { return source.click("retry_discovery"); }, 6000));
+        EXPECT_TRUE(
+            HeadlessHost::pump_until([&] { return source.info_line("website_status") == failure.status; }, 10000))
+            << failure.status;
+        EXPECT_EQ(output_pixel(10, 20), kRed);
+    }
 
     // Back online with a newer revision: it waits as the candidate and never reaches the output by itself.
     shared_service().set_offline(false);
+    shared_service().clear_faults();
     publish("flow",
             {stand_in_revision(1, solid_png(200, 40, 255, 0, 0)), stand_in_revision(2, solid_png(200, 40, 0, 0, 255))});
-    ASSERT_TRUE(host::HeadlessHost::pump_until([&] { return source.click("retry_discovery"); }, 6000));
+    ASSERT_TRUE(HeadlessHost::pump_until([&] { return source.click("retry_discovery"); }, 6000));
     ASSERT_TRUE(wait_for_update_waiting(source, 2, 15000));
     EXPECT_EQ(source.info_line("candidate_revision"),
               "UPDATE WAITING \u2014 revision 2" + choices + " The approved banner remains live.");
@@ -123,55 +119,30 @@ TEST(HostModule, ApprovedBannerReachesTheOutputAndSurvivesOutages) {
     shared_host().show(nullptr);
 }
 
+// The panel reads what is typed at once; the retry button follows the settings the source has taken (libobs
+// applies settings of video sources on its next video tick). A refused input keeps the previous banner.
 TEST(HostModule, InvalidInputKeepsFollowingThePreviousBanner) {
     publish("steady", {});
-    TestSource source("steady source", "steady", false);
-    ASSERT_TRUE(host::HeadlessHost::pump_until([] { return requests_for("steady") >= 1; }, 10000));
-    update_and_wait(source, "https://example.com/banner/steady",
-                    "Use a banner ID or https://kelvara.com/banner/{bannerId}", false);
+    TestSource source("steady source", "steady");
+    ASSERT_TRUE(HeadlessHost::pump_until([] { return requests_for("steady") >= 1; }, 10000));
+    const auto apply = [&](const std::string& url, const std::string& validation, bool retry_enabled) {
+        source.update(url);
+        EXPECT_TRUE(HeadlessHost::pump_until(
+            [&] {
+                return source.info_line("validation_status") == validation &&
+                       source.button_enabled("retry_discovery") == retry_enabled;
+            },
+            3000))
+            << url;
+        EXPECT_TRUE(source.button_enabled("preview_candidate"));
+    };
+    apply("https://example.com/banner/steady", "Use a banner ID or https://kelvara.com/banner/{bannerId}", false);
     EXPECT_EQ(source.info_line("approved_status"), "");
-    EXPECT_FALSE(source.button_enabled("retry_discovery"));
-    EXPECT_TRUE(source.button_enabled("preview_candidate"));
-    // The engine still follows "steady" (a retry would ask about it); the panel only shows the message.
-    update_and_wait(source, "steady", "Banner input: valid", true);
+    apply("steady", "Banner input: valid", true); // the engine still follows "steady": a retry asks about it
     const auto before = requests_for("steady");
     EXPECT_TRUE(source.click("retry_discovery"));
-    ASSERT_TRUE(host::HeadlessHost::pump_until([&] { return requests_for("steady") > before; }, 10000));
-
-    update_and_wait(source, "https://kelvara.com/banner/steady/revision/3", "Banner input: valid", false);
-    EXPECT_FALSE(source.button_enabled("retry_discovery"));
-}
-
-TEST(HostModule, DestroyedSourceHandlesNoLateAnswer) {
-    publish("silent", {stand_in_revision(1, solid_png(20, 20, 0, 255, 0))});
-    standin::Fault silence;
-    silence.target_prefix = "/api/public/banners/silent/";
-    silence.delivery = standin::Delivery::silence;
-    shared_service().add_fault(silence);
-    host::HeadlessHost::pump_events(300); // sources of earlier tests finish going away
-    const auto outcomes_before = shared_host().count_log_lines("[kelvara] Network outcome");
-    TestSource source("silent source", "silent", false);
-    ASSERT_TRUE(host::HeadlessHost::pump_until([] { return requests_for("silent") >= 1; }, 10000));
-    source.release(); // the exchange is still in flight
-    host::HeadlessHost::pump_events(300);
-    EXPECT_EQ(shared_host().count_log_lines("[kelvara] Network outcome"), outcomes_before);
-    EXPECT_EQ(shared_host().count_log_lines("[kelvara] Discovery tick failed"), 0u);
-}
-
-TEST(HostModule, CreationWritesTheSnapshotOnlyForAFollowedBanner) {
-    publish("fresh", {});
-    TestSource followed("fresh source", "fresh", false);
-    EXPECT_TRUE(std::filesystem::exists(followed.snapshot())); // written by the retry at creation, before any tick
-    TestSource pinned("pinned source", "https://kelvara.com/banner/fresh/revision/4", false);
-    TestSource invalid("invalid source", "not a banner", false);
-    EXPECT_FALSE(std::filesystem::exists(pinned.snapshot()));
-    EXPECT_FALSE(std::filesystem::exists(invalid.snapshot()));
-    EXPECT_NE(followed.snapshot(), pinned.snapshot());
-}
-
-std::vector<std::uint8_t> file_bytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
+    EXPECT_TRUE(HeadlessHost::pump_until([&] { return requests_for("steady") > before; }, 10000));
+    apply("https://kelvara.com/banner/steady/revision/3", "Banner input: valid", false);
 }
 
 // Typing in the banner field applies nothing; the host applies settings (OK in the properties window, or an
@@ -179,7 +150,7 @@ std::vector<std::uint8_t> file_bytes(const std::filesystem::path& path) {
 TEST(HostModule, TypedInputWaitsForTheHostToApplyIt) {
     const auto source = accepted_source("typed", solid_png(60, 20, 255, 0, 0));
     shared_host().show(source->get());
-    ASSERT_TRUE(host::HeadlessHost::pump_until([] { return output_pixel(5, 5) == kRed; }, 5000));
+    ASSERT_TRUE(HeadlessHost::pump_until([] { return output_pixel(5, 5) == kRed; }, 5000));
     const auto snapshot = file_bytes(source->snapshot());
     obs_data_t* settings = obs_source_get_settings(source->get());
     obs_data_t* old_settings = obs_data_create();
@@ -203,7 +174,7 @@ TEST(HostModule, TypedInputWaitsForTheHostToApplyIt) {
     }
     obs_properties_destroy(properties);
     const auto unchanged = [&](const char* step) {
-        host::HeadlessHost::pump_events(300); // several frames
+        HeadlessHost::pump_events(300); // several frames
         EXPECT_EQ(source->info_line("approved_revision"), "Approved revision: 1") << step;
         EXPECT_EQ(output_pixel(5, 5), kRed) << step;
         EXPECT_EQ(file_bytes(source->snapshot()), snapshot) << step;
@@ -216,96 +187,107 @@ TEST(HostModule, TypedInputWaitsForTheHostToApplyIt) {
     obs_source_update(source->get(), old_settings);
     unchanged("cancel with update");
     // OK with another banner applies it.
-    source->update("typed_other", false);
-    EXPECT_TRUE(host::HeadlessHost::pump_until([&] { return source->info_line("approved_revision").empty(); }, 3000));
+    source->update("typed_other");
+    EXPECT_TRUE(HeadlessHost::pump_until([&] { return source->info_line("approved_revision").empty(); }, 3000));
     obs_data_release(old_settings);
     obs_data_release(settings);
     shared_host().show(nullptr);
 }
 
-// Releases the source and waits, without running the UI thread's events, until libobs has destroyed it, as
-// OBS Studio waits for its destroy queue when it unloads a scene collection. (obs_wait_for_destroy_queue
-// itself returns at once in this host, which has no audio.)
-void release_and_wait_for_destroy(TestSource& source) {
-    const std::string destroyed = "source '" + std::string(obs_source_get_name(source.get())) + "' destroyed";
-    const auto before = shared_host().count_log_lines(destroyed);
-    source.release();
-    for (int waited = 0; waited < 5000 && shared_host().count_log_lines(destroyed) == before; ++waited) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    EXPECT_GT(shared_host().count_log_lines(destroyed), before);
-}
-
-// libobs 29.0 knows no source UUIDs, so the module keeps an ID in the source's settings.
-TEST(HostModule, KeptSourceIdsSurviveReloadsAndResets) {
-    auto source = accepted_source("reload", solid_png(40, 20, 0, 0, 255));
-    const std::string id = source->kept_id();
-    // A scene collection released and loaded again in one call on the UI thread, as OBS Studio does it.
-    obs_data_t* saved = obs_save_source(source->get());
-    release_and_wait_for_destroy(*source);
-    TestSource reloaded(obs_load_source(saved));
-    obs_data_release(saved);
-    EXPECT_EQ(reloaded.kept_id(), id);
-    EXPECT_EQ(reloaded.info_line("approved_revision"), "Approved revision: 1");
-    // Resetting the settings (the window's Defaults, then OK) clears every key; the module writes its ID back.
-    obs_source_reset_settings(reloaded.get(), nullptr);
-    EXPECT_TRUE(host::HeadlessHost::pump_until([&] { return reloaded.kept_id() == id; }, 3000));
-}
-
-TEST(HostModule, ASnapshotFolderThatRefusesWritesKeepsTheLoadedApprovalOnAir) {
-    auto source = accepted_source("refusing", solid_png(40, 20, 0, 0, 255));
-    obs_data_t* saved = obs_save_source(source->get());
-    const auto snapshot = source->snapshot();
-    release_and_wait_for_destroy(*source);
-    const RefusedSaves refused(snapshot);
-    const std::string failure = "[kelvara] Cannot save restarted discovery: cannot open temporary approval snapshot";
-    const auto failures = shared_host().count_log_lines(failure);
-    TestSource restarted(obs_load_source(saved));
-    obs_data_release(saved);
-    EXPECT_EQ(restarted.info_line("approved_revision"), "Approved revision: 1");
-    EXPECT_EQ(shared_host().count_log_lines(failure), failures + 1);
-    shared_host().show(restarted.get());
-    EXPECT_TRUE(host::HeadlessHost::pump_until([] { return output_pixel(5, 5) == kBlue; }, 5000));
-    shared_host().show(nullptr);
+TEST(HostModule, DestroyedSourceHandlesNoLateAnswer) {
+    publish("silent", {stand_in_revision(1, solid_png(20, 20, 0, 255, 0))});
+    shared_service().add_fault({"/api/public/banners/silent/", 1, {}, standin::Delivery::silence});
+    HeadlessHost::pump_events(300); // sources of earlier tests finish going away
+    const auto outcomes_before = log_count("[kelvara] Network outcome");
+    TestSource source("silent source", "silent");
+    ASSERT_TRUE(HeadlessHost::pump_until([] { return requests_for("silent") >= 1; }, 10000));
+    source.release(); // the exchange is still in flight
+    HeadlessHost::pump_events(300);
+    EXPECT_EQ(log_count("[kelvara] Network outcome"), outcomes_before);
+    EXPECT_EQ(log_count("[kelvara] Discovery tick failed"), 0u);
 }
 
 // The source goes away while the state with its new 12 MB candidate is being written: the write finishes
 // first, whole, and nothing of the source is touched afterwards.
 TEST(HostModule, DestroyedSourceLetsItsRunningSaveFinish) {
-    test::PngPlan plan;
+    PngPlan plan;
     plan.width = plan.height = 1800;
-    test::fill_random(plan, 3);
-    const auto heavy = test::encode_png(plan);
+    fill_random(plan, 3);
+    const auto heavy = encode_png(plan);
     publish("heavy", {stand_in_revision(1, heavy)});
-    const auto answers = shared_host().count_log_lines("result=modified");
-    TestSource source("heavy source", "heavy", false);
+    const auto answers = log_count("result=modified");
+    TestSource source("heavy source", "heavy");
     const auto snapshot = source.snapshot();
-    ASSERT_TRUE(host::HeadlessHost::pump_until(
-        [&] { return shared_host().count_log_lines("result=modified") > answers; }, 30000));
+    ASSERT_TRUE(HeadlessHost::pump_until([&] { return log_count("result=modified") > answers; }, 30000));
     source.release();
-    host::HeadlessHost::pump_events(300);
+    HeadlessHost::pump_events(300);
     EXPECT_GT(std::filesystem::file_size(snapshot), heavy.size());
     EXPECT_FALSE(std::filesystem::exists(snapshot.string() + ".tmp"));
+}
+
+TEST(HostModule, CreationWritesTheSnapshotOnlyForAFollowedBanner) {
+    publish("fresh", {});
+    TestSource followed("fresh source", "fresh");
+    EXPECT_TRUE(std::filesystem::exists(followed.snapshot())); // written by the retry at creation, before any tick
+    TestSource pinned("pinned source", "https://kelvara.com/banner/fresh/revision/4");
+    TestSource invalid("invalid source", "not a banner");
+    EXPECT_FALSE(std::filesystem::exists(pinned.snapshot()));
+    EXPECT_FALSE(std::filesystem::exists(invalid.snapshot()));
+    EXPECT_FALSE(pinned.kept_id().empty() || pinned.kept_id() == followed.kept_id() ||
+                 invalid.kept_id() == followed.kept_id());
+}
+
+// libobs 29.0 knows no source UUIDs, so the module keeps an ID in the source's settings, and the approval
+// follows that ID: through a scene collection released and loaded again in one call on the UI thread (as OBS
+// Studio does it), through a reset of the settings (the window's Defaults, then OK), and through a snapshot
+// folder that refuses writes.
+TEST(HostModule, ApprovalSurvivesReloadsResetsAndRefusedWrites) {
+    auto source = accepted_source("reload", solid_png(40, 20, 0, 0, 255));
+    const std::string id = source->kept_id();
+    const auto snapshot = source->snapshot();
+    obs_data_t* saved = obs_save_source(source->get());
+    const std::string json = obs_data_get_json(saved); // a loaded source edits the settings object it was given
+    obs_data_release(saved);
+    const auto load = [&] {
+        obs_data_t* data = obs_data_create_from_json(json.c_str());
+        auto loaded = std::make_unique<TestSource>(obs_load_source(data));
+        obs_data_release(data);
+        return loaded;
+    };
+    source->release_and_wait_for_destroy();
+    const auto reloaded = load();
+    EXPECT_EQ(reloaded->kept_id(), id);
+    EXPECT_EQ(reloaded->info_line("approved_revision"), "Approved revision: 1");
+    obs_source_reset_settings(reloaded->get(), nullptr); // clears every key, hidden ones included
+    EXPECT_TRUE(HeadlessHost::pump_until([&] { return reloaded->kept_id() == id; }, 3000));
+
+    reloaded->release_and_wait_for_destroy();
+    const RefusedSaves refused(snapshot);
+    const std::string failure = "[kelvara] Cannot save restarted discovery: cannot open temporary approval snapshot";
+    const auto failures = log_count(failure);
+    const auto restarted = load();
+    EXPECT_EQ(restarted->info_line("approved_revision"), "Approved revision: 1");
+    EXPECT_EQ(log_count(failure), failures + 1);
+    shared_host().show(restarted->get());
+    EXPECT_TRUE(HeadlessHost::pump_until([] { return output_pixel(5, 5) == kBlue; }, 5000));
+    shared_host().show(nullptr);
 }
 
 // A second host process loads the saved source (its settings carry the identity) while the service never
 // answers: the approved banner is back from the snapshot alone. Then once more on a host that knows source
 // UUIDs (libobs 29.1 and later, stood in for by a preloaded function): the kept ID still names the snapshot.
 TEST(HostModule, RestartRestoresTheApprovedOutputFromTheSnapshot) {
-    publish("restart", {stand_in_revision(1, solid_png(120, 30, 0, 0, 255))});
-    const auto saved = host_paths().config_root / "restart-source.json";
+    const auto saved = config_root() / "restart-source.json";
     {
-        TestSource source("restart source", "restart", false);
-        ASSERT_TRUE(wait_for_update_waiting(source, 1));
-        accept_through_preview(source);
-        obs_data_t* data = obs_save_source(source.get());
+        const auto source = accepted_source("restart", solid_png(120, 30, 0, 0, 255));
+        obs_data_t* data = obs_save_source(source->get());
         ASSERT_TRUE(obs_data_save_json(data, saved.c_str()));
         obs_data_release(data);
     }
-    host::HeadlessHost::pump_events(100);
+    HeadlessHost::pump_events(100);
     for (const std::string preload : {"", "LD_PRELOAD=" KELVARA_UPGRADED_HOST_SHIM " "}) {
-        const auto log = host_paths().config_root / (preload.empty() ? "child.log" : "upgraded-child.log");
-        const std::string command = preload + "KELVARA_TEST_CONFIG_ROOT=" + host_paths().config_root.string() +
+        const auto log = config_root() / (preload.empty() ? "child.log" : "upgraded-child.log");
+        const std::string command = preload + "KELVARA_TEST_CONFIG_ROOT=" + config_root().string() +
                                     " KELVARA_RESTORE_SOURCE=" + saved.string() + " " + program_path +
                                     " --gtest_filter=HostRestart.* > " + log.string() + " 2>&1";
         EXPECT_EQ(std::system(command.c_str()), 0) << "see " << log;
@@ -317,19 +299,15 @@ TEST(HostRestart, ShowsTheSnapshotBeforeAnyAnswer) {
     if (saved == nullptr) {
         GTEST_SKIP() << "runs as the second process of RestartRestoresTheApprovedOutputFromTheSnapshot";
     }
-    standin::Fault silence;
-    silence.target_prefix = "/";
-    silence.count = -1;
-    silence.delivery = standin::Delivery::silence;
-    shared_service().add_fault(silence);
+    shared_service().add_fault({"/", -1, {}, standin::Delivery::silence});
     shared_host();
     obs_data_t* data = obs_data_create_from_json_file(saved);
     TestSource source(obs_load_source(data));
     obs_data_release(data);
     shared_host().show(source.get());
-    EXPECT_TRUE(host::HeadlessHost::pump_until([] { return output_pixel(5, 5) == kBlue; }, 3000));
+    EXPECT_TRUE(HeadlessHost::pump_until([] { return output_pixel(5, 5) == kBlue; }, 3000));
     EXPECT_EQ(source.info_line("approved_revision"), "Approved revision: 1");
-    EXPECT_EQ(shared_host().count_log_lines("[kelvara] Network outcome"), 0u);
+    EXPECT_EQ(log_count("[kelvara] Network outcome"), 0u);
     shared_host().show(nullptr);
 }
 

@@ -6,17 +6,16 @@
 // the output; the program exits non-zero when any step did not happen.
 
 #include "headless_host.hpp"
+#include "operator.hpp"
 #include "stand_in_service.hpp"
 
 #include <QtCore/QBuffer>
 #include <QtCore/QProcess>
-#include <QtCore/QTimer>
 #include <QtGui/QImage>
 #include <QtGui/QPainter>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QDialog>
 #include <QtWidgets/QMainWindow>
-#include <QtWidgets/QPushButton>
 
 #include <cstdio>
 #include <functional>
@@ -102,29 +101,15 @@ public:
     // Runs `until` while a scripted operator answers the first dialog with `button` (after a screenshot);
     // returns the dialog's title, or "" when none opened.
     std::string operator_answers(const QString& button, const std::string& screenshot, std::function<bool()> until) {
-        std::string title;
-        QTimer watcher;
-        QObject::connect(&watcher, &QTimer::timeout, [&] {
-            if (QDialog* dialog = kelvara::host::open_dialog()) {
-                watcher.stop();
-                title = dialog->windowTitle().toStdString();
-                if (!screenshot.empty()) {
-                    dialog->grab().save(QString::fromStdString((options_.out / screenshot).string()));
-                }
-                for (QPushButton* candidate : dialog->findChildren<QPushButton*>()) {
-                    if (QString::fromStdString(kelvara::host::shown_text(*candidate)) == button) {
-                        std::printf("operator clicks \"%s\" in \"%s\"\n", qPrintable(button), title.c_str());
-                        candidate->click();
-                        return;
-                    }
-                }
-                dialog->reject();
+        kelvara::host::Operator person(button, true);
+        person.before_answer = [&](QDialog& dialog) {
+            if (!screenshot.empty()) {
+                dialog.grab().save(QString::fromStdString((options_.out / screenshot).string()));
             }
-        });
-        watcher.start(50);
+            std::printf("operator clicks \"%s\" in \"%s\"\n", qPrintable(button), qPrintable(dialog.windowTitle()));
+        };
         HeadlessHost::pump_until(until, 20000);
-        watcher.stop();
-        return title;
+        return person.seen().empty() ? std::string() : person.seen().front().title;
     }
 
     std::string info_line(obs_source_t* source, const char* name) { return kelvara::host::property_text(source, name); }
@@ -174,12 +159,10 @@ int run_show(const Options& options) {
     kelvara::standin::StandInBanner banner;
     banner.revisions.push_back(revision(1, true, false, "revision 1"));
     service.catalog().set_banner(kBanner, banner);
-    if (!service.listen_on_loopback()) {
+    if (!service.serve_this_process()) {
         std::puts("cannot start the stand-in service");
         return 1;
     }
-    kelvara::host::use_stand_in_service(service.port(),
-                                        kelvara::standin::stand_in_ca_certificate(KELVARA_STAND_IN_CERTIFICATES));
     std::printf("stand-in service on 127.0.0.1:%u; output pictures in %s\n", service.port(), options.out.c_str());
 
     HeadlessHost host(host_options(options));
@@ -268,9 +251,7 @@ int run_restart(const Options& options) {
     silence.count = -1;
     silence.delivery = kelvara::standin::Delivery::silence;
     service.add_fault(silence);
-    service.listen_on_loopback();
-    kelvara::host::use_stand_in_service(service.port(),
-                                        kelvara::standin::stand_in_ca_certificate(KELVARA_STAND_IN_CERTIFICATES));
+    service.serve_this_process();
     HeadlessHost host(host_options(options));
     obs_data_t* data = obs_data_create_from_json_file(options.restore.c_str());
     obs_source_t* source = obs_load_source(data);

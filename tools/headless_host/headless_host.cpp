@@ -6,8 +6,6 @@
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QThread>
 #include <QtGui/QAccessible>
-#include <QtNetwork/QNetworkProxy>
-#include <QtNetwork/QSslConfiguration>
 #include <QtWidgets/QAbstractButton>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QDialog>
@@ -193,13 +191,6 @@ std::string shown_text(const QAbstractButton& button) {
     // Qt's accessible name of a button is its text as shown, with the mnemonic markers taken out.
     QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(const_cast<QAbstractButton*>(&button));
     return accessible != nullptr ? accessible->text(QAccessible::Name).toStdString() : button.text().toStdString();
-}
-
-void use_stand_in_service(std::uint16_t proxy_port, const std::filesystem::path& ca_certificate) {
-    QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::HttpProxy, "127.0.0.1", proxy_port));
-    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-    configuration.addCaCertificates(QString::fromStdString(ca_certificate.string()));
-    QSslConfiguration::setDefaultConfiguration(configuration);
 }
 
 } // namespace kelvara::host

@@ -110,8 +110,4 @@ int open_dialog_count();
 // The text a person sees on a button (or reads to them): without the markers of its keyboard mnemonic.
 std::string shown_text(const QAbstractButton& button);
 
-// Points Qt Network of this process at the stand-in service (as its HTTP proxy, which tunnels to the
-// service hosts) and trusts the service's test CA, as a host process may do. The module stays unchanged.
-void use_stand_in_service(std::uint16_t proxy_port, const std::filesystem::path& ca_certificate);
-
 } // namespace kelvara::host

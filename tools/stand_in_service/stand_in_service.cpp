@@ -2,6 +2,8 @@
 
 #include <QtCore/QFile>
 #include <QtCore/QTimer>
+#include <QtNetwork/QNetworkProxy>
+#include <QtNetwork/QSslConfiguration>
 #include <QtNetwork/QSslSocket>
 
 #include <sys/socket.h>
@@ -114,7 +116,7 @@ std::filesystem::path stand_in_ca_certificate(const std::filesystem::path& certi
     return certificate_dir / "ca.pem";
 }
 
-StandInService::StandInService(const std::filesystem::path& certificate_dir) {
+StandInService::StandInService(const std::filesystem::path& certificate_dir) : certificate_dir_(certificate_dir) {
     const auto load = [&](const char* name, QSslCertificate& certificate, QSslKey& key) {
         certificate = QSslCertificate(read_file(certificate_dir / (std::string(name) + ".pem")), QSsl::Pem);
         key = QSslKey(read_file(certificate_dir / (std::string(name) + ".key")), QSsl::Rsa, QSsl::Pem);
@@ -132,6 +134,17 @@ bool StandInService::listen_on_loopback(std::uint16_t port) {
     const bool listening = listen(QHostAddress::LocalHost, port);
     listening_port_ = serverPort();
     return listening;
+}
+
+bool StandInService::serve_this_process() {
+    if (!listen_on_loopback()) {
+        return false;
+    }
+    QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::HttpProxy, "127.0.0.1", listening_port_));
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.addCaCertificates(QString::fromStdString(stand_in_ca_certificate(certificate_dir_).string()));
+    QSslConfiguration::setDefaultConfiguration(configuration);
+    return true;
 }
 
 void StandInService::set_offline(bool offline) {

@@ -52,6 +52,10 @@ public:
 
     // Port 0 picks a free one.
     bool listen_on_loopback(std::uint16_t port = 0);
+    // Listens on a free loopback port and points Qt Network of this whole process at the service: as its
+    // HTTP proxy (which tunnels to the service hosts), trusting the service's test CA, as a host process may
+    // do. The module stays unchanged. False when nothing can listen.
+    bool serve_this_process();
     std::uint16_t port() const { return listening_port_; }
 
     BannerCatalog& catalog() { return catalog_; }
@@ -75,6 +79,7 @@ private:
     void respond(Connection& connection, const RecordedRequest& request);
     std::optional<Fault> take_fault(const std::string& target);
 
+    std::filesystem::path certificate_dir_;
     BannerCatalog catalog_;
     std::deque<Fault> faults_;
     std::uint16_t listening_port_ = 0;
