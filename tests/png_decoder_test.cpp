@@ -96,22 +96,15 @@ TEST(PngDecoder, DamagedFilesDecodeToNothing) {
     EXPECT_TRUE(ours(too_wide).empty());
 }
 
-// Text and colour profiles do not change a pixel of the output; Qt's reader, too, shows the pixels of a PNG
-// whose text it cannot hold. Neither a chunk that inflates to 4 GiB nor more text chunks than a decoder keeps
-// may stop the decode or cost memory and time.
+// Text never changes a pixel of the output, so more text chunks than a decoder keeps must not stop the decode.
+// (A text chunk that would inflate to gigabytes costs nothing either: see the output peak memory benchmark.)
 TEST(PngDecoder, AncillaryChunksTheOutputDoesNotUseAreSkipped) {
     const auto clean = test::encode_png(random_plan(PNG_COLOR_TYPE_RGBA, 8, false, 99));
-    const std::tuple<const char*, std::vector<std::uint8_t>, int> cases[] = {
-        {"zTXt", test::named_zlib_data("Comment", test::zlib_zeros(4096)), 1},
-        {"tEXt", {'k', 0, 'v'}, 1001},
-    };
-    for (const auto& [type, data, count] : cases) {
-        auto png = clean;
-        for (int i = 0; i < count; ++i) {
-            png = test::with_chunk_after_header(std::move(png), type, data);
-        }
-        EXPECT_EQ(ours(png), qt_rgba(clean)) << type;
+    auto png = clean;
+    for (int i = 0; i < 1001; ++i) {
+        png = test::with_chunk_after_header(std::move(png), "tEXt", {'k', 0, 'v'});
     }
+    EXPECT_EQ(ours(png), qt_rgba(clean));
 }
 
 } // namespace
