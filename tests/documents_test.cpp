@@ -17,12 +17,8 @@ namespace {
 using namespace kelvara::test;
 using Kind = MetadataOutcomeKind;
 
-JsonValue str(std::string text) {
-    return {JsonKind::string, std::move(text)};
-}
-JsonValue num(std::string text) {
-    return {JsonKind::number, std::move(text)};
-}
+const auto str = [](std::string text) { return JsonValue{JsonKind::string, std::move(text)}; };
+const auto num = [](std::string text) { return JsonValue{JsonKind::number, std::move(text)}; };
 
 std::optional<JsonObject> parse(const std::string& input) {
     JsonObject out;

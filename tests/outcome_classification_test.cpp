@@ -81,14 +81,13 @@ ImageResponseView png_reply(std::vector<std::uint8_t> body) {
     return ImageResponseView{200, render_image_url(kBanner, 7), "image/png", std::move(body), false};
 }
 
+// The revision's own rules (size, header, bytes) are is_valid_revision's; these are the reply's.
 TEST(OutcomeClassification, ImageValidationTable) {
     using Change = void (*)(ImageResponseView&, RenderRevision&);
     const std::pair<Change, bool> cases[] = {
         {[](auto&, auto&) {}, true},
         {[](auto& v, auto&) { v.body = png_header_bytes(64, 16, kMaxImageBytes); }, true},
-        {[](auto& v, auto&) { v.body = png_header_bytes(64, 16, kMaxImageBytes + 1); }, false},
         {[](auto& v, auto&) { v.body.clear(); }, false},
-        {[](auto& v, auto&) { v.body = png_header_bytes(8193, 16); }, false},
         {[](auto&, auto& r) { r.width = 64, r.height = 16; }, true},
         {[](auto&, auto& r) { r.width = 65, r.height = 16; }, false},
         {[](auto& v, auto&) { v.redirected = true; }, false},
