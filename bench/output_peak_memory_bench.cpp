@@ -23,7 +23,7 @@ double peak_rss_mib() {
 void measure_huge_text_chunk() {
     using namespace kelvara;
     const auto png = test::with_chunk_after_header(bench::block_noise_png(64, 64, 64), "zTXt",
-                                                   test::named_zlib_data("Comment", test::zlib_zeros(1024)));
+                                                   bench::named_zlib_data("Comment", bench::zlib_zeros(1024)));
     const double before = peak_rss_mib();
     const auto start = std::chrono::steady_clock::now();
     const bool composed = compose_banner_frame(png, true, "https://kelvara.com/banner/abc").has_value();

@@ -1,41 +1,35 @@
-// One discovery exchange end to end through the pure classification: the render-revisions reply, then the
-// image reply. Every outcome must keep the promises the engine relies on: a revision only with modified,
-// and then complete and valid; an entity tag only with modified or not_modified, and then valid.
+// One discovery exchange through the classification: the render-revisions reply, then the image reply. Every
+// outcome keeps the promises the engine relies on: a revision only with modified, and then complete and
+// valid; an entity tag only with modified or not_modified, and then valid; a redirected reply, or one for
+// another URL, is malformed; the image counts only when it passed validation and arrived whole.
 //
 // Input layout: 5 control bytes, then fields separated by the byte 0x1E (missing ones are empty):
 //   byte 0, bits: 0 reply redirected, 1 reply URL from field 3 (else the request's URL), 2 reply ETag
 //                 present (field 1), 3 request ETag present (field 2), 4 content type from field 4 (else
 //                 "application/json"), 5 image reply redirected, 6 image URL from field 6 (else the
 //                 revision's image URL), 7 image content type from field 7 (else "image/png")
-//   byte 1: render-revisions status, byte 2: image status (see status_of)
-//   byte 3: the request's cursor `after`
+//   byte 1: render-revisions status, byte 2: image status (see status_of), byte 3: the cursor `after`
 //   byte 4, bit 0: the image reply ended without a network error
 //   fields: 0 body, 1 reply ETag, 2 request ETag, 3 reply URL, 4 content type, 5 image body, 6 image URL,
 //           7 image content type
 
 #include "core/revision.hpp"
-#include "documents/revision_page.hpp"
 #include "fuzz_check.hpp"
 #include "metadata/http_requests.hpp"
 #include "metadata/outcome_classification.hpp"
 #include "metadata/service_urls.hpp"
+#include "support/revisions.hpp"
 
 #include <algorithm>
 #include <array>
-#include <cstddef>
 #include <cstdint>
 #include <string>
-#include <string_view>
-#include <vector>
 
 namespace {
 
-using kelvara::MetadataHttpOutcome;
 using kelvara::MetadataOutcomeKind;
 
-constexpr std::string_view kBanner = "kelvara-7";
-constexpr std::size_t kControlBytes = 5;
-constexpr std::size_t kFields = 8;
+const std::string kBanner = "kelvara-7";
 
 std::int32_t status_of(std::uint8_t selector) {
     constexpr std::array<std::int32_t, 14> common{200, 304, 403, 404, 410, 0, 500, 301, 302, 429, 451, 204, 201, 503};
@@ -43,159 +37,70 @@ std::int32_t status_of(std::uint8_t selector) {
     return index < common.size() ? common[index] : static_cast<std::int32_t>(selector) * 7 - 300;
 }
 
-struct Input {
-    std::array<std::uint8_t, kControlBytes> control{};
-    std::array<std::string, kFields> fields;
-
-    bool flag(std::size_t byte, int bit) const { return (control[byte] >> bit) & 1; }
-};
-
-Input split(const std::uint8_t* data, std::size_t size) {
-    Input input;
-    const std::size_t control = std::min(size, kControlBytes);
-    std::copy(data, data + control, input.control.begin());
-    std::size_t field = 0;
-    for (std::size_t i = control; i < size; ++i) {
-        if (data[i] == 0x1E && field + 1 < kFields) {
-            ++field;
-        } else {
-            input.fields[field].push_back(static_cast<char>(data[i]));
-        }
-    }
-    return input;
-}
-
-bool is_valid_tag(const std::optional<std::string>& tag) {
-    return tag && kelvara::is_valid_entity_tag(*tag);
-}
-
-void check_outcome_shape(const MetadataHttpOutcome& outcome) {
-    FUZZ_CHECK(static_cast<std::uint32_t>(outcome.kind) <= 7);
+void check_shape(const kelvara::MetadataHttpOutcome& outcome) {
     FUZZ_CHECK(outcome.revision.has_value() == (outcome.kind == MetadataOutcomeKind::modified));
-    if (outcome.etag) {
-        FUZZ_CHECK(outcome.kind == MetadataOutcomeKind::modified || outcome.kind == MetadataOutcomeKind::not_modified);
-        FUZZ_CHECK(kelvara::is_valid_entity_tag(*outcome.etag));
-    }
-}
-
-// The kind the render-revisions reply must get, decided from the table of outcomes independently of the
-// order in which the classification tests things.
-void check_discovery(const MetadataHttpOutcome& outcome, const kelvara::DiscoveryResponseView& view,
-                     const kelvara::DiscoveryRequest& request) {
-    check_outcome_shape(outcome);
-    if (view.redirected || view.url != kelvara::render_revisions_url(request.banner_id, request.after)) {
-        FUZZ_CHECK(outcome.kind == MetadataOutcomeKind::malformed && !outcome.etag);
-        return;
-    }
-    switch (view.status) {
-    case 200: {
-        if (view.content_type != kelvara::kJsonContentType) {
-            FUZZ_CHECK(outcome.kind == MetadataOutcomeKind::malformed);
-            break;
-        }
-        const auto page = kelvara::decode_revision_page(view.body, request.banner_id, request.after);
-        FUZZ_CHECK(outcome.kind == page.outcome && outcome.revision == page.revision);
-        const bool keeps_tag = page.outcome == MetadataOutcomeKind::modified && is_valid_tag(view.etag);
-        FUZZ_CHECK(outcome.etag == (keeps_tag ? view.etag : std::nullopt));
-        break;
-    }
-    case 304:
-        FUZZ_CHECK(outcome.kind ==
-                   (is_valid_tag(request.etag) ? MetadataOutcomeKind::not_modified : MetadataOutcomeKind::malformed));
-        if (outcome.kind == MetadataOutcomeKind::not_modified) {
-            FUZZ_CHECK(outcome.etag == (is_valid_tag(view.etag) ? view.etag : std::nullopt));
-        }
-        break;
-    case 403:
-        FUZZ_CHECK(outcome.kind == MetadataOutcomeKind::forbidden);
-        break;
-    case 404:
-        FUZZ_CHECK(outcome.kind == MetadataOutcomeKind::not_found);
-        break;
-    case 410:
-        FUZZ_CHECK(outcome.kind == MetadataOutcomeKind::gone);
-        break;
-    default:
-        FUZZ_CHECK(outcome.kind == MetadataOutcomeKind::network_failure);
-    }
-}
-
-void check_image(const kelvara::RenderRevision& asked, const kelvara::ImageResponseView& view,
-                 const std::optional<kelvara::RenderRevision>& result) {
-    if (!result) {
-        return;
-    }
-    FUZZ_CHECK(kelvara::is_valid_revision(*result));
-    FUZZ_CHECK(view.status == 200 && !view.redirected && view.url == asked.image_url);
-    FUZZ_CHECK(view.content_type == kelvara::kPngContentType);
-    FUZZ_CHECK(std::ranges::equal(result->image_bytes.span(), view.body));
-    const auto size = kelvara::read_png_header_size(result->image_bytes.span());
-    FUZZ_CHECK(size && size->width == result->width && size->height == result->height);
-    kelvara::RenderRevision same = *result;
-    same.image_bytes = asked.image_bytes;
-    same.width = asked.width;
-    same.height = asked.height;
-    FUZZ_CHECK(same == asked);
+    FUZZ_CHECK(!outcome.etag ||
+               ((outcome.kind == MetadataOutcomeKind::modified || outcome.kind == MetadataOutcomeKind::not_modified) &&
+                kelvara::is_valid_entity_tag(*outcome.etag)));
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const Input input = split(data, size);
-
-    kelvara::DiscoveryRequest request;
-    request.banner_id = kBanner;
-    request.timeout_ms = 5000;
-    request.after = input.control[3];
-    if (input.flag(0, 3)) {
-        request.etag = input.fields[2];
+    std::array<std::uint8_t, 5> control{};
+    std::array<std::string, 8> field;
+    std::copy_n(data, std::min(size, control.size()), control.begin());
+    for (std::size_t i = control.size(), f = 0; i < size; ++i) {
+        if (data[i] == 0x1E && f + 1 < field.size()) {
+            ++f;
+        } else {
+            field[f].push_back(static_cast<char>(data[i]));
+        }
     }
+    const auto flag = [&](int bit) { return ((control[0] >> bit) & 1) != 0; };
 
-    kelvara::DiscoveryResponseView view;
-    view.status = status_of(input.control[1]);
-    view.url = input.flag(0, 1) ? input.fields[3] : kelvara::render_revisions_url(kBanner, request.after);
-    view.content_type = input.flag(0, 4) ? input.fields[4] : std::string(kelvara::kJsonContentType);
-    view.body = input.fields[0];
-    if (input.flag(0, 2)) {
-        view.etag = input.fields[1];
+    kelvara::DiscoveryRequest request{kBanner, std::nullopt, 5000, control[3]};
+    if (flag(3)) {
+        request.etag = field[2];
     }
-    view.redirected = input.flag(0, 0);
-
-    const MetadataHttpOutcome discovered = kelvara::classify_discovery_response(view, request, request.after);
-    check_discovery(discovered, view, request);
+    const std::string url = kelvara::render_revisions_url(kBanner, request.after);
+    const kelvara::DiscoveryResponseView view{status_of(control[1]),
+                                              flag(1) ? field[3] : url,
+                                              flag(4) ? field[4] : std::string(kelvara::kJsonContentType),
+                                              field[0],
+                                              flag(2) ? std::optional(field[1]) : std::nullopt,
+                                              flag(0)};
+    const auto discovered = kelvara::classify_discovery_response(view, request, request.after);
+    check_shape(discovered);
+    FUZZ_CHECK((!view.redirected && view.url == url) || discovered.kind == MetadataOutcomeKind::malformed);
 
     // The image reply, for the revision the page announced or, failing that, for the next revision.
-    kelvara::RenderRevision asked;
-    if (discovered.revision) {
-        asked = *discovered.revision;
-        FUZZ_CHECK(kelvara::build_image_http_request(asked, request.timeout_ms).has_value());
-    } else {
-        asked.banner_id = kBanner;
-        asked.render_revision = request.after + 1;
-        asked.image_url = kelvara::render_image_url(kBanner, asked.render_revision);
-        asked.content_type = kelvara::kPngContentType;
-    }
-    kelvara::ImageResponseView image;
-    image.status = status_of(input.control[2]);
-    image.url = input.flag(0, 6) ? input.fields[6] : asked.image_url;
-    image.content_type = input.flag(0, 7) ? input.fields[7] : std::string(kelvara::kPngContentType);
-    image.body.assign(input.fields[5].begin(), input.fields[5].end());
-    image.redirected = input.flag(0, 5);
-    const bool no_error = input.flag(4, 0);
-
+    kelvara::RenderRevision asked =
+        discovered.revision ? *discovered.revision : kelvara::test::make_revision(kBanner, request.after + 1);
+    asked.image_bytes = {};
+    asked.width = asked.height = 0;
+    FUZZ_CHECK(kelvara::build_image_http_request(asked, request.timeout_ms).has_value());
+    const kelvara::ImageResponseView image{status_of(control[2]), flag(6) ? field[6] : asked.image_url,
+                                           flag(7) ? field[7] : std::string(kelvara::kPngContentType),
+                                           std::vector<std::uint8_t>(field[5].begin(), field[5].end()), flag(5)};
+    const bool no_error = (control[4] & 1) != 0;
     const auto validated = kelvara::validate_image_response(image, asked);
-    check_image(asked, image, validated);
-    if (discovered.kind != MetadataOutcomeKind::modified) {
-        return 0;
-    }
-    const MetadataHttpOutcome delivered = kelvara::apply_image_response(discovered, image, no_error);
-    check_outcome_shape(delivered);
     if (validated) {
-        FUZZ_CHECK(delivered.kind == MetadataOutcomeKind::modified && delivered.revision == validated);
-        FUZZ_CHECK(delivered.etag == discovered.etag);
-    } else {
-        FUZZ_CHECK(delivered.kind == kelvara::image_failure_kind(image.status, no_error));
-        FUZZ_CHECK(!delivered.etag);
+        FUZZ_CHECK(kelvara::is_valid_revision(*validated) &&
+                   std::ranges::equal(validated->image_bytes.span(), image.body));
+        FUZZ_CHECK(image.status == 200 && !image.redirected && image.url == asked.image_url);
+        // Only the image and its size were added.
+        kelvara::RenderRevision same = *validated;
+        same.image_bytes = {};
+        same.width = same.height = 0;
+        FUZZ_CHECK(same == asked);
+    }
+    if (discovered.kind == MetadataOutcomeKind::modified) {
+        const auto delivered = kelvara::apply_image_response(discovered, image, no_error);
+        check_shape(delivered);
+        const bool complete = validated && !kelvara::failed_in_transport(image.status, no_error);
+        FUZZ_CHECK((delivered.kind == MetadataOutcomeKind::modified) == complete);
+        FUZZ_CHECK(complete ? delivered.revision == validated && delivered.etag == discovered.etag : !delivered.etag);
     }
     return 0;
 }

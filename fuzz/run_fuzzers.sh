@@ -8,32 +8,25 @@ set -euo pipefail
 
 build_dir=$(cd "${1:?usage: $0 <build-dir> [seconds]}" && pwd)
 seconds=${2:-30}
-repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+corpora=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/corpus
 list="$build_dir/fuzzers.txt"
 [[ -s "$list" ]] || { echo "fuzz: no fuzzer list at $list (configure with -DKELVARA_BUILD_FUZZERS=ON)" >&2; exit 1; }
-
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
 failed=()
 while read -r name program; do
     [[ -n "$name" ]] || continue
-    corpus="$scratch/$name"
-    mkdir -p "$corpus"
-    if [[ -d "$repo/fuzz/corpus/$name" ]]; then
-        cp -R "$repo/fuzz/corpus/$name/." "$corpus/"
-    fi
-    artifacts="$build_dir/fuzz-artifacts/$name"
-    mkdir -p "$artifacts"
+    mkdir -p "$scratch/$name" "$build_dir/fuzz-artifacts/$name"
+    [[ ! -d "$corpora/$name" ]] || cp -R "$corpora/$name/." "$scratch/$name/"
     log="$build_dir/fuzz-artifacts/$name.log"
     echo "fuzz: $name for ${seconds}s"
     if "$program" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2560 -print_final_stats=1 \
-        -artifact_prefix="$artifacts/" "$corpus" </dev/null >"$log" 2>&1; then
-        runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
-        echo "fuzz: $name passed, ${runs:-?} executions"
+        -artifact_prefix="$build_dir/fuzz-artifacts/$name/" "$scratch/$name" </dev/null >"$log" 2>&1; then
+        echo "fuzz: $name passed, $(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1) executions"
     else
         tail -n 40 "$log"
-        echo "fuzz: $name FAILED (full log: $log, input kept in $artifacts/)"
+        echo "fuzz: $name FAILED (full log: $log, input kept in $build_dir/fuzz-artifacts/$name/)"
         failed+=("$name")
     fi
 done <"$list"

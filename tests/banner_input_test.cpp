@@ -2,16 +2,22 @@
 
 #include <gtest/gtest.h>
 
+#include <ranges>
+#include <vector>
+
 namespace kelvara {
 namespace {
 
 const std::string kUsage = "Use a banner ID or https://kelvara.com/banner/{bannerId}";
 const std::string kIdMessage = "Banner ID must contain 1 to 128 letters, numbers, underscores, or hyphens";
 const std::string kRange = "Revision sequence is outside the supported range";
+const std::string kPage = "https://kelvara.com/banner/";
 
 TEST(BannerInput, AcceptedAndRefusedInputs) {
+    using enum BannerInputKind;
     const std::string id128(128, 'a');
     const std::string id129(129, 'a');
+    const std::string huge(200000, 'a');
     const struct {
         std::string url;
         BannerInputKind kind;
@@ -19,64 +25,41 @@ TEST(BannerInput, AcceptedAndRefusedInputs) {
         std::uint64_t revision;
         std::string message;
     } cases[] = {
-        {"abc_DEF-123", BannerInputKind::banner, "abc_DEF-123", 0, ""},
-        {id128, BannerInputKind::banner, id128, 0, ""},
-        {id129, BannerInputKind::invalid, "", 0, kUsage},
-        {"https://kelvara.com/banner/" + id129, BannerInputKind::invalid, "", 0, kIdMessage},
-        {"https://kelvara.com/banner/" + id128, BannerInputKind::banner, id128, 0, ""},
-        {"https://kelvara.com/banner/abc", BannerInputKind::banner, "abc", 0, ""},
-        {"https://kelvara.com/banner/abc/", BannerInputKind::banner, "abc", 0, ""},
-        {"https://kelvara.com/banner/abc/revision/42", BannerInputKind::banner_revision, "abc", 42, ""},
-        {"https://kelvara.com/banner/abc/revision/42/", BannerInputKind::banner_revision, "abc", 42, ""},
-        {"https://kelvara.com/banner/abc/revision/42//", BannerInputKind::invalid, "", 0, kUsage},
-        {"https://www.kelvara.com/banner/abc/revision/42", BannerInputKind::banner_revision, "abc", 42, ""},
-        {"https://kelvara.com/banner/abc/revision/18446744073709551615", BannerInputKind::banner_revision, "abc",
-         18446744073709551615ULL, ""},
-        {"https://kelvara.com/banner/abc/revision/18446744073709551616", BannerInputKind::invalid, "abc", 0, kRange},
-        {"https://kelvara.com/banner/abc/revision/99999999999999999999", BannerInputKind::invalid, "abc", 0, kRange},
-        {"https://kelvara.com/banner/abc/revision/0", BannerInputKind::invalid, "", 0, kUsage},
-        {"https://kelvara.com/banner/abc/revision/042", BannerInputKind::invalid, "", 0, kUsage},
-        {"https://kelvara.com/banner/abc/revision/", BannerInputKind::invalid, "", 0, kUsage},
-        {"", BannerInputKind::invalid, "", 0, kUsage},
-        {" abc", BannerInputKind::invalid, "", 0, kUsage},
-        {"abc ", BannerInputKind::invalid, "", 0, kUsage},
-        {"HTTPS://kelvara.com/banner/abc", BannerInputKind::invalid, "", 0, kUsage},
-        {"https://Kelvara.com/banner/abc", BannerInputKind::invalid, "", 0, kUsage},
-        {"http://kelvara.com/banner/abc", BannerInputKind::invalid, "", 0, kUsage},
-        {"https://kelvara.com:443/banner/abc", BannerInputKind::invalid, "", 0, kUsage},
-        {"https://kelvaraxcom/banner/abc", BannerInputKind::invalid, "", 0, kUsage},
-        {"https://other.com/banner/abc", BannerInputKind::invalid, "", 0, kUsage},
-        {"https://kelvara.com/banner/abc?x=1", BannerInputKind::invalid, "", 0, kUsage},
-        {"https://kelvara.com/banner/abc#top", BannerInputKind::invalid, "", 0, kUsage},
-        {"https://kelvara.com/banner/abc/render/42", BannerInputKind::invalid, "", 0, kUsage},
-        {"xhttps://kelvara.com/banner/abc", BannerInputKind::invalid, "", 0, kUsage},
+        {"abc_DEF-123", banner, "abc_DEF-123", 0, ""},
+        {id128, banner, id128, 0, ""},
+        {kPage + id128, banner, id128, 0, ""},
+        {kPage + "abc", banner, "abc", 0, ""},
+        {kPage + "abc/", banner, "abc", 0, ""},
+        {kPage + "abc/revision/42", banner_revision, "abc", 42, ""},
+        {kPage + "abc/revision/42/", banner_revision, "abc", 42, ""},
+        {"https://www.kelvara.com/banner/abc/revision/42", banner_revision, "abc", 42, ""},
+        {kPage + "abc/revision/18446744073709551615", banner_revision, "abc", 18446744073709551615ULL, ""},
+        // Refused: no ID, except that a revision out of range keeps the ID it was read with.
+        {kPage + "abc/revision/18446744073709551616", invalid, "abc", 0, kRange},
+        {kPage + "abc/revision/99999999999999999999", invalid, "abc", 0, kRange},
+        {kPage + id129, invalid, "", 0, kIdMessage},
+        // Long pasted text must neither exhaust the matcher's stack nor change the verdict.
+        {kPage + huge, invalid, "", 0, kIdMessage},
+        {kPage + huge + "/", invalid, "", 0, kIdMessage},
+        {kPage + huge + "/revision/1" + std::string(100000, '0'), invalid, "", 0, kIdMessage},
+        {kPage + "abc/revision/1" + std::string(200000, '0'), invalid, "abc", 0, kRange},
     };
     for (const auto& c : cases) {
-        const auto parsed = parse_source_settings(c.url, 300, true);
-        EXPECT_EQ(parsed.input_kind, c.kind) << c.url;
-        EXPECT_EQ(parsed.validation_message, c.message) << c.url;
-        EXPECT_EQ(parsed.revision, c.revision) << c.url;
-        if (c.kind != BannerInputKind::invalid || !c.banner_id.empty()) {
-            EXPECT_EQ(parsed.banner_id, c.banner_id) << c.url;
-        }
-        EXPECT_EQ(parsed.poll_seconds, 300);
-        EXPECT_TRUE(parsed.qr_enabled);
+        const SourceSettings expected{c.banner_id, c.revision, 300, true, c.kind, c.message};
+        EXPECT_EQ(parse_source_settings(c.url, 300, true), expected) << c.url.substr(0, 80);
     }
-}
-
-// Long pasted text must neither crash the parser nor change its verdict.
-TEST(BannerInput, HugeInputsKeepTheirVerdict) {
-    const std::string page = "https://kelvara.com/banner/";
-    EXPECT_EQ(parse_source_settings(page + std::string(200000, 'a'), 60, false).validation_message, kIdMessage);
-    EXPECT_EQ(parse_source_settings(page + "abc/revision/1" + std::string(200000, '0'), 60, false).validation_message,
-              kRange);
-    EXPECT_EQ(parse_source_settings(page + std::string(200000, 'a') + "/", 60, false).validation_message, kIdMessage);
-    EXPECT_EQ(parse_source_settings(page + std::string(200000, '/'), 60, false).validation_message, kUsage);
-    EXPECT_EQ(parse_source_settings(std::string(300000, 'a') + "!", 60, false).validation_message, kUsage);
-    EXPECT_EQ(
-        parse_source_settings(page + std::string(100000, 'a') + "/revision/1" + std::string(100000, '0'), 60, false)
-            .validation_message,
-        kIdMessage);
+    // Neither an ID nor a banner page URL: the usage message, no ID.
+    const std::vector<std::string> refused[] = {
+        {"", " abc", "abc ", id129, "x" + kPage + "abc", huge + "!", kPage + std::string(200000, '/')},
+        {"HTTPS://kelvara.com/banner/abc", "https://Kelvara.com/banner/abc", "http://kelvara.com/banner/abc"},
+        {"https://kelvara.com:443/banner/abc", "https://kelvaraxcom/banner/abc", "https://other.com/banner/abc"},
+        {kPage + "abc?x=1", kPage + "abc#top", kPage + "abc/render/42", kPage + "abc/revision/42//"},
+        {kPage + "abc/revision/0", kPage + "abc/revision/042", kPage + "abc/revision/"},
+    };
+    for (const std::string& url : std::views::join(refused)) {
+        const SourceSettings expected{"", 0, 300, true, invalid, kUsage};
+        EXPECT_EQ(parse_source_settings(url, 300, true), expected) << url.substr(0, 80);
+    }
 }
 
 TEST(BannerInput, PollSecondsAreClampedWhateverTheInput) {
@@ -91,17 +74,11 @@ TEST(BannerInput, PollSecondsAreClampedWhateverTheInput) {
 }
 
 TEST(BannerInput, PageUrlIsAlwaysOnTheServiceOriginWithoutRevision) {
-    EXPECT_EQ(banner_page_url(parse_source_settings("abc_DEF-123", 60, false)),
-              "https://kelvara.com/banner/abc_DEF-123");
+    EXPECT_EQ(banner_page_url(parse_source_settings("abc_DEF-123", 60, false)), kPage + "abc_DEF-123");
     EXPECT_EQ(banner_page_url(parse_source_settings("https://www.kelvara.com/banner/abc/revision/42", 60, false)),
-              "https://kelvara.com/banner/abc");
-    EXPECT_EQ(banner_page_url(
-                  parse_source_settings("https://kelvara.com/banner/abc/revision/99999999999999999999", 60, false)),
-              "");
-    SourceSettings forged;
-    forged.input_kind = BannerInputKind::banner;
-    forged.banner_id = "a b";
-    EXPECT_EQ(banner_page_url(forged), "");
+              kPage + "abc");
+    EXPECT_EQ(banner_page_url(parse_source_settings(kPage + "abc/revision/99999999999999999999", 60, false)), "");
+    EXPECT_EQ(banner_page_url(SourceSettings{"a b", 0, 60, false, BannerInputKind::banner, ""}), "");
 }
 
 TEST(BannerInput, SnapshotMatching) {
@@ -112,21 +89,19 @@ TEST(BannerInput, SnapshotMatching) {
     pinned7.pinned_revision = 7;
     EngineState other = follow;
     other.banner_id = "ABC";
-
     const auto bare = parse_source_settings("abc", 60, false);
-    const auto page7 = parse_source_settings("https://kelvara.com/banner/abc/revision/7", 60, false);
-    const auto page8 = parse_source_settings("https://kelvara.com/banner/abc/revision/8", 60, false);
+    const auto page7 = parse_source_settings(kPage + "abc/revision/7", 60, false);
+    const auto page8 = parse_source_settings(kPage + "abc/revision/8", 60, false);
     const auto invalid = parse_source_settings("a b", 60, false);
-    const struct {
-        const EngineState& state;
-        const SourceSettings& settings;
-        bool matches;
-    } cases[] = {
-        {follow, bare, true},    {pinned7, bare, false}, {other, bare, false},     {pinned7, page7, true},
-        {pinned7, page8, false}, {follow, page7, false}, {follow, invalid, false}, {pinned7, invalid, false},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(matches_snapshot(c.state, c.settings), c.matches);
+    EXPECT_TRUE(matches_snapshot(follow, bare));
+    EXPECT_TRUE(matches_snapshot(pinned7, page7));
+    for (const auto& [state, settings] : {std::pair{&pinned7, &bare},
+                                          {&other, &bare},
+                                          {&pinned7, &page8},
+                                          {&follow, &page7},
+                                          {&follow, &invalid},
+                                          {&pinned7, &invalid}}) {
+        EXPECT_FALSE(matches_snapshot(*state, *settings));
     }
 }
 

@@ -1,3 +1,4 @@
+#include "core/revision.hpp"
 #include "metadata/http_requests.hpp"
 #include "metadata/service_urls.hpp"
 #include "support/revisions.hpp"
@@ -8,168 +9,176 @@ namespace kelvara {
 namespace {
 
 using test::make_revision;
+using test::png_header_bytes;
 
 TEST(BannerId, AlphabetAndLength) {
-    const struct {
-        std::string text;
-        bool valid;
-    } cases[] = {
-        {"abc_DEF-123", true},
-        {std::string(128, 'x'), true},
-        {std::string(129, 'x'), false},
-        {"", false},
-        {"a.b", false},
-        {"a/b", false},
-        {" abc", false},
-        {"abc ", false},
-        {"caf\xC3\xA9", false},
-        {std::string("a\0b", 3), false},
-        {"A", true},
-        {"-_", true},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(is_valid_banner_id(c.text), c.valid) << c.text;
+    for (const char* id : {"abc_DEF-123", "A", "-_"}) {
+        EXPECT_TRUE(is_valid_banner_id(id)) << id;
     }
-}
-
-TEST(DecimalString, Extremes) {
-    EXPECT_EQ(decimal_string(0), "0");
-    EXPECT_EQ(decimal_string(7), "7");
-    EXPECT_EQ(decimal_string(1000), "1000");
-    EXPECT_EQ(decimal_string(18446744073709551615ULL), "18446744073709551615");
+    for (const char* id : {"", "a.b", "a/b", " abc", "abc ", "caf\xC3\xA9"}) {
+        EXPECT_FALSE(is_valid_banner_id(id)) << id;
+    }
+    EXPECT_FALSE(is_valid_banner_id(std::string("a\0b", 3)));
+    EXPECT_TRUE(is_valid_banner_id(std::string(128, 'x')));
+    EXPECT_FALSE(is_valid_banner_id(std::string(129, 'x')));
 }
 
 TEST(ServiceUrls, AllBuildersShareTheOrigin) {
     EXPECT_EQ(banner_url("abc"), "https://kelvara.com/banner/abc");
     EXPECT_EQ(banner_revision_url("abc", 42), "https://kelvara.com/banner/abc/revision/42");
     EXPECT_EQ(banner_revision_image_url("abc", 42), "https://kelvara.com/banner/abc/revision/42/image");
-    EXPECT_EQ(render_page_url("abc", 42), "https://kelvara.com/banner/abc/render/42");
-    EXPECT_EQ(render_image_url("abc", 42), "https://kelvara.com/banner/abc/render/42/image");
+    EXPECT_EQ(render_page_url("abc", 1000), "https://kelvara.com/banner/abc/render/1000");
+    EXPECT_EQ(render_image_url("abc", UINT64_MAX), "https://kelvara.com/banner/abc/render/18446744073709551615/image");
     EXPECT_EQ(render_revisions_url("abc", 0),
               "https://kelvara.com/api/public/banners/abc/render-revisions?after=0&limit=1");
 }
 
 TEST(EntityTag, Syntax) {
-    std::string long_valid = "\"" + std::string(1022, 'a') + "\"";
-    const struct {
-        std::string text;
-        bool valid;
-    } cases[] = {
-        {"\"abc\"", true},
-        {"W/\"abc\"", true},
-        {"\"\"", true},
-        {"W/\"\"", true},
-        {"W/\"", false},
-        {"\"", false},
-        {"", false},
-        {"abc", false},
-        {"\"a b\"", false},
-        {"\"a\x7F\"", false},
-        {"\"a\"b\"", false},
-        {"\"a\x01\"", false},
-        {"\"caf\xC3\xA9\"", true},
-        {"\"abc", false},
-        {"w/\"abc\"", false},
-        {long_valid, true},
-        {"\"" + std::string(1023, 'a') + "\"", false},
-    };
-    ASSERT_EQ(long_valid.size(), 1024u);
-    for (const auto& c : cases) {
-        EXPECT_EQ(is_valid_entity_tag(c.text), c.valid) << c.text;
+    for (const char* tag : {"\"abc\"", "W/\"abc\"", "\"\"", "W/\"\"", "\"caf\xC3\xA9\""}) {
+        EXPECT_TRUE(is_valid_entity_tag(tag)) << tag;
     }
+    for (const char* tag :
+         {"W/\"", "\"", "", "abc", "\"a b\"", "\"a\x7F\"", "\"a\"b\"", "\"a\x01\"", "\"abc", "w/\"abc\""}) {
+        EXPECT_FALSE(is_valid_entity_tag(tag)) << tag;
+    }
+    EXPECT_TRUE(is_valid_entity_tag("\"" + std::string(1022, 'a') + "\"")); // 1024 bytes
+    EXPECT_FALSE(is_valid_entity_tag("\"" + std::string(1023, 'a') + "\""));
 }
 
 TEST(DiscoveryRequestBuilder, UrlHeadersAndLimits) {
-    const struct {
-        DiscoveryRequest request;
-        bool built;
-        bool has_tag;
-    } cases[] = {
-        {{"abc", std::nullopt, 5000, 0}, true, false},
-        {{"abc", "\"v1\"", 5000, 7}, true, true},
-        {{"abc", "W/\"v1\"", 1, 7}, true, true},
-        {{"abc", "v1", 30000, 7}, true, false}, // invalid tag dropped, request still built
-        {{"abc", "\"a b\"", 5000, 7}, true, false},
-        {{"abc", std::string(), 5000, 7}, true, false},
-        {{"abc", std::nullopt, 0, 0}, false, false},
-        {{"abc", std::nullopt, 30001, 0}, false, false},
-        {{std::string(129, 'a'), std::nullopt, 5000, 0}, false, false},
-        {{"a.b", std::nullopt, 5000, 0}, false, false},
-        {{"a/b", std::nullopt, 5000, 0}, false, false},
+    // An invalid stored tag is left out; the request is still built.
+    const std::pair<DiscoveryRequest, bool> built[] = {
+        {{"abc", std::nullopt, 5000, 0}, false}, {{"abc", "\"v1\"", 5000, 7}, true},
+        {{"abc", "W/\"v1\"", 1, 7}, true},       {{"abc", "v1", 30000, 7}, false},
+        {{"abc", "\"a b\"", 5000, 7}, false},    {{"abc", std::string(), 5000, 7}, false},
     };
-    for (const auto& c : cases) {
-        const auto http = build_discovery_http_request(c.request);
-        ASSERT_EQ(http.has_value(), c.built) << c.request.banner_id << " " << c.request.timeout_ms;
-        if (!http) {
-            continue;
+    for (const auto& [request, sends_tag] : built) {
+        const auto http = build_discovery_http_request(request);
+        ASSERT_TRUE(http) << request.timeout_ms;
+        std::map<std::string, std::string> headers{{"Accept", "application/json"}};
+        if (sends_tag) {
+            headers.emplace("If-None-Match", *request.etag);
         }
-        EXPECT_EQ(http->url, render_revisions_url(c.request.banner_id, c.request.after));
-        EXPECT_EQ(http->timeout_ms, c.request.timeout_ms);
-        EXPECT_EQ(http->max_body_bytes, 16384u);
-        using Headers = std::vector<std::pair<std::string, std::string>>;
-        Headers expected{{"Accept", "application/json"}};
-        if (c.has_tag) {
-            expected.emplace_back("If-None-Match", *c.request.etag);
-        }
-        EXPECT_EQ(Headers(http->headers.begin(), http->headers.end()), expected);
+        EXPECT_EQ(*http, (MetadataHttpRequest{render_revisions_url("abc", request.after), headers, request.timeout_ms,
+                                              16384}));
+    }
+    const DiscoveryRequest refused[] = {{"abc", std::nullopt, 0, 0},
+                                        {"abc", std::nullopt, 30001, 0},
+                                        {std::string(129, 'a'), std::nullopt, 5000, 0},
+                                        {"a/b", std::nullopt, 5000, 0}};
+    for (const auto& request : refused) {
+        EXPECT_FALSE(build_discovery_http_request(request)) << request.banner_id << " " << request.timeout_ms;
     }
 }
 
+// Which image URLs are the service's own is told by the URL form table below.
 TEST(ImageRequestBuilder, OnlyUndownloadedServiceImages) {
-    const auto decoded = [](RenderRevision r) {
-        r.image_bytes = {};
-        r.width = 0;
-        r.height = 0;
-        return r;
+    using Change = void (*)(RenderRevision&);
+    const std::tuple<Change, std::uint64_t, bool> cases[] = {
+        {[](auto&) {}, 5000, true},
+        {[](auto& r) { r.image_url = banner_revision_image_url("abc", 42); }, 5000, true},
+        {[](auto& r) { r.width = r.height = 8192; }, 1, true},
+        {[](auto&) {}, 30000, true},
+        {[](auto&) {}, 0, false},
+        {[](auto&) {}, 30001, false},
+        {[](auto& r) { r.render_revision = 0, r.image_url = render_image_url("abc", 0); }, 5000, false},
+        {[](auto& r) { r.width = 8193; }, 5000, false},
+        {[](auto& r) { r.height = 8193; }, 5000, false},
+        {[](auto& r) { r.content_type = "image/png; x=y"; }, 5000, false},
+        {[](auto& r) { r.content_type = "IMAGE/PNG"; }, 5000, false},
+        {[](auto& r) { r.image_bytes = make_revision("abc", 42).image_bytes; }, 5000, false},
+        {[](auto& r) { r.image_url = render_image_url("abc", 43); }, 5000, false},
+        {[](auto& r) { r.banner_id = "a.b", r.image_url = render_image_url("a.b", 42); }, 5000, false},
     };
-    const auto base = decoded(make_revision("abc", 42));
-    const auto with = [&](auto change) {
-        auto r = base;
-        change(r);
-        return r;
-    };
-    const struct {
-        const char* name;
-        RenderRevision revision;
-        std::uint64_t timeout;
-        bool built;
-    } cases[] = {
-        {"render form", base, 5000, true},
-        {"revision form", decoded(make_revision("abc", 42, test::UrlForm::revision)), 5000, true},
-        {"size known", with([](auto& r) { r.width = r.height = 8192; }), 1, true},
-        {"timeout max", base, 30000, true},
-        {"timeout 0", base, 0, false},
-        {"timeout 30001", base, 30001, false},
-        {"revision 0", with([](auto& r) {
-             r.render_revision = 0;
-             r.image_url = render_image_url("abc", 0);
-         }),
-         5000, false},
-        {"width 8193", with([](auto& r) { r.width = 8193; }), 5000, false},
-        {"height 8193", with([](auto& r) { r.height = 8193; }), 5000, false},
-        {"content type", with([](auto& r) { r.content_type = "image/png; x=y"; }), 5000, false},
-        {"upper content type", with([](auto& r) { r.content_type = "IMAGE/PNG"; }), 5000, false},
-        {"has bytes", make_revision("abc", 42), 5000, false},
-        {"trailing slash", with([](auto& r) { r.image_url += "/"; }), 5000, false},
-        {"query", with([](auto& r) { r.image_url += "?x=1"; }), 5000, false},
-        {"other host", with([](auto& r) { r.image_url = "https://www.kelvara.com/banner/abc/render/42/image"; }), 5000,
-         false},
-        {"other number", with([](auto& r) { r.image_url = render_image_url("abc", 43); }), 5000, false},
-        {"bad id", with([](auto& r) {
-             r.banner_id = "a.b";
-             r.image_url = render_image_url("a.b", 42);
-         }),
-         5000, false},
-    };
-    for (const auto& c : cases) {
-        const auto http = build_image_http_request(c.revision, c.timeout);
-        ASSERT_EQ(http.has_value(), c.built) << c.name;
-        if (http) {
-            EXPECT_EQ(http->url, c.revision.image_url) << c.name;
-            EXPECT_EQ(http->timeout_ms, c.timeout);
-            EXPECT_EQ(http->max_body_bytes, 16777216u);
-        }
+    for (std::size_t row = 0; row < std::size(cases); ++row) {
+        const auto& [change, timeout, built] = cases[row];
+        RenderRevision revision = make_revision("abc", 42);
+        revision.image_bytes = {};
+        revision.width = revision.height = 0;
+        change(revision);
+        const auto http = build_image_http_request(revision, timeout);
+        EXPECT_EQ(http, built ? std::optional(ImageHttpRequest{revision.image_url, timeout, 16777216}) : std::nullopt)
+            << "row " << row;
     }
+}
+
+void state_size(RenderRevision& revision, std::uint32_t width, std::uint32_t height) {
+    revision.width = width;
+    revision.height = height;
+    revision.image_bytes = ImageBytes(png_header_bytes(width, height));
+}
+
+// The 64 x 16 header of make_revision with one byte changed, or cut to `size` bytes.
+ImageBytes header_with(std::size_t at, std::uint8_t value, std::size_t size = 33) {
+    auto bytes = png_header_bytes(64, 16);
+    bytes[at] = value;
+    bytes.resize(size);
+    return ImageBytes(std::move(bytes));
+}
+
+TEST(RevisionValidity, EveryRule) {
+    using Change = void (*)(RenderRevision&);
+    const std::pair<Change, bool> cases[] = {
+        {[](auto&) {}, true},
+        {[](auto& r) { r.image_url = banner_revision_image_url("abc", 42); }, true},
+        {[](auto& r) { r.image_url = render_image_url("abc", 41); }, false},
+        {[](auto& r) { r.banner_id = "a b", r.image_url = render_image_url("a b", 42); }, false},
+        {[](auto& r) { r.render_revision = 0, r.image_url = render_image_url("abc", 0); }, false},
+        {[](auto& r) { state_size(r, 8192, 8192); }, true},
+        {[](auto& r) { state_size(r, 8193, 1); }, false},
+        {[](auto& r) { state_size(r, 1, 8193); }, false},
+        {[](auto& r) { state_size(r, 0, 5); }, false},
+        {[](auto& r) { state_size(r, 5, 0); }, false},
+        {[](auto& r) { r.content_type = "image/png;q=1"; }, false},
+        {[](auto& r) { r.content_type = "image/PNG"; }, false},
+        {[](auto& r) { r.image_bytes = ImageBytes(png_header_bytes(64, 16, 16777216)); }, true},
+        {[](auto& r) { r.image_bytes = ImageBytes(png_header_bytes(64, 16, 16777217)); }, false},
+        {[](auto& r) { r.image_bytes = {}; }, false},
+        {[](auto& r) { r.image_bytes = header_with(0, 0x89, 32); }, false},
+        {[](auto& r) { r.image_bytes = header_with(1, 'Q'); }, false},
+        {[](auto& r) { r.image_bytes = header_with(11, 12); }, false}, // IHDR length not 13
+        {[](auto& r) { r.image_bytes = header_with(12, 'i'); }, false},
+        {[](auto& r) { r.width = 65; }, false}, // the header states 64
+        {[](auto& r) { r.height = 17; }, false},
+    };
+    for (std::size_t row = 0; row < std::size(cases); ++row) {
+        RenderRevision revision = make_revision("abc", 42);
+        cases[row].first(revision);
+        EXPECT_EQ(is_valid_revision(revision), cases[row].second) << "row " << row;
+    }
+}
+
+TEST(RevisionValidity, ImageUrlFormsOfKnownUrls) {
+    const std::pair<const char*, ImageUrlForm> cases[] = {
+        {"https://kelvara.com/banner/abc/render/42/image", ImageUrlForm::render},
+        {"https://kelvara.com/banner/abc/revision/42/image", ImageUrlForm::revision},
+        {"https://kelvara.com/banner/abc/render/042/image", ImageUrlForm::none},
+        {"https://kelvara.com/banner/abc/revision/41/image", ImageUrlForm::none},
+        {"https://kelvara.com/banner/abc/render/42", ImageUrlForm::none},
+        {"https://kelvara.com/banner/abc/render/42/image/", ImageUrlForm::none},
+        {"https://kelvara.com/banner/abcd/render/42/image", ImageUrlForm::none},
+        {"https://kelvara.com/banner/ab/render/42/image", ImageUrlForm::none},
+        {"https://www.kelvara.com/banner/abc/render/42/image", ImageUrlForm::none},
+        {"https://kelvara.com/banner/abc/preview/42/image", ImageUrlForm::none},
+    };
+    for (const auto& [url, form] : cases) {
+        RenderRevision revision = make_revision("abc", 42);
+        revision.image_url = url;
+        EXPECT_EQ(image_url_form(revision), form) << url;
+        EXPECT_EQ(has_render_image_url(revision), form == ImageUrlForm::render) << url;
+        EXPECT_EQ(has_service_image_url(revision), form != ImageUrlForm::none) << url;
+    }
+}
+
+TEST(ImageBytes, CopiesShareAndCompareByContent) {
+    const ImageBytes a(png_header_bytes(1, 2));
+    const ImageBytes copy = a;
+    EXPECT_EQ(copy.data(), a.data());
+    const ImageBytes same_content(png_header_bytes(1, 2));
+    EXPECT_NE(same_content.data(), a.data());
+    EXPECT_EQ(same_content, a);
+    EXPECT_NE(ImageBytes(png_header_bytes(1, 3)), a);
+    EXPECT_EQ(ImageBytes(), ImageBytes(std::vector<std::uint8_t>{}));
 }
 
 } // namespace

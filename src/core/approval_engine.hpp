@@ -97,7 +97,12 @@ private:
     // The tick raises claim_notification every frame while a candidate waits, so a refusal must cost
     // nothing that grows with the images.
     template <typename Guard, typename Transition>
-    bool transact(Guard guard, Transition transition, Effects effects = {});
+    bool transact(Guard guard, Transition transition, Effects effects);
+    // Without a default argument: clang 14 cannot default-construct Effects before the class is complete.
+    template <typename Guard, typename Transition>
+    bool transact(Guard guard, Transition transition) {
+        return transact(guard, transition, Effects{});
+    }
 
     // Hands the change to the store; in immediate mode also finishes it.
     void save(Change change);

@@ -41,6 +41,13 @@ inline std::string quoted(const std::string& text) {
     return "\"" + text + "\"";
 }
 
+inline std::string classification(bool paid, bool filter, bool moderation) {
+    const auto flag = [](bool set) { return std::string(set ? "true" : "false"); };
+    return json_object({{"containsPaidArtwork", flag(paid)},
+                        {"containsFilterChange", flag(filter)},
+                        {"containsModeration", flag(moderation)}});
+}
+
 // A well-formed successor entry: paid artwork and moderation set, no filter change.
 inline Members entry_members(const std::string& banner_id, std::uint64_t revision) {
     const std::string page = render_page_url(banner_id, revision);
@@ -50,7 +57,7 @@ inline Members entry_members(const std::string& banner_id, std::uint64_t revisio
         {"revisionPageUrl", quoted(page)},
         {"imageUrl", quoted(page + "/image")},
         {"evaluationInstant", "\"2024-05-01T12:00:00Z\""},
-        {"classification", R"({"containsPaidArtwork":true,"containsFilterChange":false,"containsModeration":true})"},
+        {"classification", classification(true, false, true)},
     };
 }
 

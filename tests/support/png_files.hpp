@@ -28,18 +28,12 @@ struct PngPlan {
     int compression_level = 6;
 };
 
+// Samples per pixel of PNG colour types 0 (grey), 2 (RGB), 3 (palette), 4 (grey and alpha) and 6 (RGBA).
 inline int channels_of(int colour_type) {
-    switch (colour_type) {
-    case PNG_COLOR_TYPE_GRAY:
-    case PNG_COLOR_TYPE_PALETTE:
-        return 1;
-    case PNG_COLOR_TYPE_GRAY_ALPHA:
-        return 2;
-    case PNG_COLOR_TYPE_RGB:
-        return 3;
-    default:
-        return 4;
-    }
+    return colour_type == PNG_COLOR_TYPE_RGBA         ? 4
+           : colour_type == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
+           : colour_type == PNG_COLOR_TYPE_RGB        ? 3
+                                                      : 1;
 }
 
 inline std::size_t row_bytes_of(const PngPlan& plan) {
@@ -140,47 +134,6 @@ inline std::vector<std::uint8_t> with_chunk_after_header(std::vector<std::uint8_
     put32(chunk.size() - 4, static_cast<std::uint32_t>(crc32(0, chunk.data() + 4, uInt(data.size() + 4))));
     png.insert(png.begin() + 33, chunk.begin(), chunk.end());
     return png;
-}
-
-// A zlib stream that inflates to `mebibytes` MiB of zeros, made in milliseconds however large: after a full
-// flush a deflate block depends on nothing before it, so one block of 1 MiB of zeros is repeated.
-inline std::vector<std::uint8_t> zlib_zeros(std::uint32_t mebibytes) {
-    z_stream stream{};
-    if (deflateInit2(&stream, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK) {
-        throw std::runtime_error("cannot start deflate");
-    }
-    std::vector<std::uint8_t> zeros(1 << 20), block(1 << 14);
-    const auto deflate_all = [&](std::vector<std::uint8_t>& input, int flush) {
-        stream.next_in = input.data();
-        stream.avail_in = static_cast<uInt>(input.size());
-        stream.next_out = block.data();
-        stream.avail_out = static_cast<uInt>(block.size());
-        deflate(&stream, flush);
-        return std::vector<std::uint8_t>(block.data(), stream.next_out);
-    };
-    const std::vector<std::uint8_t> repeated = deflate_all(zeros, Z_FULL_FLUSH);
-    std::vector<std::uint8_t> none;
-    const std::vector<std::uint8_t> last = deflate_all(none, Z_FINISH); // an empty final block
-    deflateEnd(&stream);
-    std::vector<std::uint8_t> out{0x78, 0xDA};
-    for (std::uint32_t i = 0; i < mebibytes; ++i) {
-        out.insert(out.end(), repeated.begin(), repeated.end());
-    }
-    out.insert(out.end(), last.begin(), last.end());
-    // Adler-32 of n zeros: the byte sum stays 1 and the sum of sums is n.
-    const std::uint32_t adler = static_cast<std::uint32_t>((std::uint64_t{mebibytes} << 20) % 65521) << 16 | 1;
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        out.push_back(static_cast<std::uint8_t>(adler >> shift));
-    }
-    return out;
-}
-
-// The data of a zTXt or iCCP chunk: the keyword or profile name, its NUL, compression method 0 and the stream.
-inline std::vector<std::uint8_t> named_zlib_data(std::string_view name, const std::vector<std::uint8_t>& stream) {
-    std::vector<std::uint8_t> data(name.begin(), name.end());
-    data.insert(data.end(), {0, 0});
-    data.insert(data.end(), stream.begin(), stream.end());
-    return data;
 }
 
 } // namespace kelvara::test
