@@ -13,6 +13,7 @@
 #include <iterator>
 #include <thread>
 #ifndef _WIN32
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #endif
@@ -434,5 +435,74 @@ TEST(SnapshotStore, ReplacesASnapshotThatAnotherProgramHoldsOpen) {
     EXPECT_FALSE(std::filesystem::exists(dir / "s.approval.tmp"));
 }
 
+#ifdef __linux__
+// The calls that make a save durable, in order, while a test watches them. The Linux test program is linked
+// with --wrap for each (tests/CMakeLists.txt), so the store's own calls come through the wrappers below.
+std::vector<std::string>* watched_calls = nullptr;
+
+// The file or directory a descriptor is open on, or `name` relative to that directory.
+std::string path_of(int fd, const std::string& name = {}) {
+    if (name.starts_with('/') || fd == AT_FDCWD) {
+        return name;
+    }
+    std::error_code error;
+    const auto path = std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), error);
+    return (name.empty() ? path : path / name).string();
+}
+
+void watch(const std::string& call) {
+    if (watched_calls) {
+        watched_calls->push_back(call);
+    }
+}
+#endif
+
+// A crash must find the old snapshot or the new one whole: the data is synced before the rename publishes it,
+// and the directory (and every directory the save created) after, so that the rename itself survives.
+TEST(SnapshotStore, SyncsTheDataThenRenamesThenSyncsTheDirectory) {
+#ifndef __linux__
+    GTEST_SKIP() << "watches the store's calls through the linker's --wrap, used by the Linux build only";
+#else
+    const test::TempDir temp;
+    const auto dir = std::filesystem::canonical(temp.path()).string();
+    std::vector<std::string> calls;
+    watched_calls = &calls;
+    AtomicSnapshotStore(dir + "/s.approval").save(banner_only());
+    AtomicSnapshotStore(dir + "/a/b/s.approval").save(banner_only());
+    watched_calls = nullptr;
+    const auto tmp = dir + "/s.approval.tmp", new_tmp = dir + "/a/b/s.approval.tmp";
+    EXPECT_EQ(calls,
+              (std::vector<std::string>{"sync " + tmp, "rename " + tmp + " " + dir + "/s.approval", "sync " + dir,
+                                        "sync " + dir + "/a", "sync " + dir, "sync " + new_tmp,
+                                        "rename " + new_tmp + " " + dir + "/a/b/s.approval", "sync " + dir + "/a/b"}));
+#endif
+}
+
 } // namespace
 } // namespace kelvara
+
+#ifdef __linux__
+extern "C" {
+int __real_fsync(int fd);
+int __real_fdatasync(int fd);
+int __real_rename(const char* from, const char* to);
+int __real_renameat(int from_dir, const char* from, int to_dir, const char* to);
+
+int __wrap_fsync(int fd) {
+    kelvara::watch("sync " + kelvara::path_of(fd));
+    return __real_fsync(fd);
+}
+int __wrap_fdatasync(int fd) {
+    kelvara::watch("sync " + kelvara::path_of(fd));
+    return __real_fdatasync(fd);
+}
+int __wrap_rename(const char* from, const char* to) {
+    kelvara::watch("rename " + std::string(from) + " " + to);
+    return __real_rename(from, to);
+}
+int __wrap_renameat(int from_dir, const char* from, int to_dir, const char* to) {
+    kelvara::watch("rename " + kelvara::path_of(from_dir, from) + " " + kelvara::path_of(to_dir, to));
+    return __real_renameat(from_dir, from, to_dir, to);
+}
+}
+#endif
