@@ -27,17 +27,18 @@ TEST(EngineSettings, ChangesStartOverRefusalsAndRepeatsChangeNothing) {
         bool pinned;
         std::optional<std::uint64_t> revision;
         const char* expected;
-    } cases[] = {{"abc", true, std::nullopt, "false: A5 R7 D0 Et K7"},
-                 {"abc", true, 0, "false: A5 R7 D0 Et K7"},
-                 {"xyz", false, 4, "false: A5 R7 D0 Et K7"},
-                 {"a b", false, std::nullopt, "false: A5 R7 D0 Et K7"},
-                 {"abc", false, std::nullopt, "true: A5 R7 D0 Et K7"},
+    } cases[] = {{"abc", true, std::nullopt, "false: A5 R7 offline F1 D0 Et K7"},
+                 {"abc", true, 0, "false: A5 R7 offline F1 D0 Et K7"},
+                 {"xyz", false, 4, "false: A5 R7 offline F1 D0 Et K7"},
+                 {"a b", false, std::nullopt, "false: A5 R7 offline F1 D0 Et K7"},
+                 {"abc", false, std::nullopt, "true: A5 R7 offline F1 D0 Et K7"},
                  {"xyz", false, std::nullopt, "true: "},
                  {"abc", true, 5, "true: pin5"},
                  {"ABC", false, std::nullopt, "true: "}};
     for (const auto& c : cases) {
         auto h = waiting_harness();
         ASSERT_TRUE(h.engine->reject_candidate());
+        h.answer(Kind::network_failure);
         h.clock.now = h.state().next_poll_due_ms;
         h.engine->poll_if_due();
         const auto before = h.brief();
@@ -66,6 +67,7 @@ TEST(EngineOperator, AnnouncedOnceEvenAfterPreview) {
     EXPECT_EQ(h.after(h.engine->mark_previewed()), "true: A5 C7p P N7 D60000 Et K7");
     EXPECT_FALSE(h.engine->claim_notification());
     EXPECT_EQ(h.answer_modified(paid("abc", 8)), "A5 C8p Et K8");
+    EXPECT_FALSE(h.engine->is_review_ready());  // until discovery has caught up
     EXPECT_FALSE(h.engine->accept_candidate()); // the newer candidate was never opened
     h.answer(Kind::not_modified);
     EXPECT_TRUE(h.engine->claim_notification());

@@ -131,6 +131,7 @@ TEST(SnapshotWriterTest, StopLetsTheRunningSaveFinishAndRefusesMore) {
     SnapshotWriter writer(disk);
     writer.save(EngineHarness::following("abc"));
     disk.wait_started();
+    EXPECT_THROW(writer.save(EngineHarness::following("abc")), std::logic_error); // one at a time
     auto stopping = std::async(std::launch::async, [&] { writer.stop(); });
     EXPECT_EQ(stopping.wait_for(50ms), std::future_status::timeout) << "stop did not wait for the write";
     disk.gate.set_value(false);
