@@ -80,10 +80,10 @@ TEST(SnapshotWriterTest, CallersWaitWithoutTheLockAndSaveInEventOrder) {
         SCOPED_TRACE(failing ? "failing disk" : "working disk");
         GatedStore disk;
         SnapshotWriter writer(disk);
-        test::FakeClock clock;
-        test::RecordingMetadata metadata;
-        test::RecordingRender render;
-        ApprovalEngine engine(EngineHarness::following("abc"), metadata, writer, render, clock, 60, SaveMode::deferred);
+        EngineHarness h;
+        h.engine =
+            std::make_unique<ApprovalEngine>(h.state(), h.metadata, writer, h.render, h.clock, 60, SaveMode::deferred);
+        ApprovalEngine& engine = *h.engine;
         EngineSaves saves(engine, writer);
         std::mutex source_mutex;
         {

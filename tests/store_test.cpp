@@ -120,11 +120,6 @@ EngineState full_state(std::size_t image_size = 33) {
     return s;
 }
 
-Bytes read_file(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
 std::string save_error(AtomicSnapshotStore& store, const EngineState& state) {
     try {
         store.save(state);
@@ -141,7 +136,8 @@ TEST(SnapshotStore, SavesTheKnownBytesAndLoadsWhatItSaved) {
     const test::TempDir dir;
     AtomicSnapshotStore store(dir / "sources" / "s.approval");
     store.save(banner_only());
-    EXPECT_EQ(read_file(store.path()), golden);
+    std::ifstream file(store.path(), std::ios::binary);
+    EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(file), {}), golden);
 
     auto pinned = banner_only("p");
     pinned.pinned = true;
