@@ -41,12 +41,8 @@ struct GatedStore final : StorePort {
 
 TEST(DeferredSaves, NothingMovesUntilTheStoreAnswers) {
     EngineHarness h(EngineHarness::following("abc"), 60, SaveMode::deferred);
-    h.engine->poll_if_due();
-    h.engine->handle_outcome(1, Kind::modified, paid("abc", 7), "\"t\"");
-    ASSERT_TRUE(h.engine->save_pending());
-    EXPECT_EQ(h.store.saves.back().candidate->render_revision, 7u); // handed over...
-    EXPECT_FALSE(h.state().candidate);                              // ...but not committed
-
+    EXPECT_EQ(h.answer_modified(paid("abc", 7), "t"), ""); // handed over, not committed
+    EXPECT_EQ(h.store.saves.back().candidate->render_revision, 7u);
     // Meanwhile no request goes out, no other change starts, and a repeated answer is still ignored.
     h.engine->poll_if_due();
     EXPECT_FALSE(h.engine->retry_discovery() || h.engine->apply_settings("xyz", false, std::nullopt));
@@ -54,8 +50,7 @@ TEST(DeferredSaves, NothingMovesUntilTheStoreAnswers) {
     EXPECT_EQ(h.store.saves.size(), 1u);
     EXPECT_EQ(h.metadata.requests.size(), 1u);
     h.engine->finish_save(true);
-    EXPECT_EQ(h.state().candidate->render_revision, 7u);
-    EXPECT_EQ(h.state().etag, "\"t\"");
+    EXPECT_EQ(h.brief(), "C7p Et K7");
 
     // A failed save keeps an answer's effects and drops a transaction, unless the caller must keep it; a
     // stopped engine commits nothing.
@@ -65,14 +60,12 @@ TEST(DeferredSaves, NothingMovesUntilTheStoreAnswers) {
     EXPECT_TRUE(h.engine->claim_notification());
     EXPECT_FALSE(h.engine->is_review_ready());
     h.engine->finish_save(false);
-    EXPECT_FALSE(h.state().notified_revision);
-    EXPECT_TRUE(h.engine->claim_notification());
+    EXPECT_EQ(h.after(h.engine->claim_notification()), "true: C7p D60000 Et K7");
     h.engine->commit_unsaved();
-    EXPECT_EQ(h.state().notified_revision, 7u);
-    EXPECT_TRUE(h.engine->mark_previewed());
+    EXPECT_EQ(h.after(h.engine->mark_previewed()), "true: C7p N7 D60000 Et K7");
     h.engine->stop();
     h.engine->finish_save(true);
-    EXPECT_FALSE(h.state().candidate_previewed);
+    EXPECT_EQ(h.brief(), "C7p N7 D60000 Et K7");
 }
 
 TEST(SnapshotWriterTest, CallersWaitWithoutTheLockAndSaveInEventOrder) {
@@ -90,7 +83,7 @@ TEST(SnapshotWriterTest, CallersWaitWithoutTheLockAndSaveInEventOrder) {
             // The tick hands over an answer and returns.
             std::lock_guard lock(source_mutex);
             engine.poll_if_due();
-            engine.handle_outcome(1, Kind::modified, paid("abc", 7), "\"t\"");
+            engine.handle_outcome(1, Kind::modified, paid("abc", 7), "t");
             saves.note_raiser(SaveRaiser::discovery_answer);
         }
         disk.wait_started();
@@ -113,11 +106,11 @@ TEST(SnapshotWriterTest, CallersWaitWithoutTheLockAndSaveInEventOrder) {
         if (failing) {
             EXPECT_THROW(caller.get(), std::runtime_error);
             EXPECT_EQ(engine.state().candidate->render_revision, 7u); // the answer stays in memory
-            EXPECT_EQ(engine.state().etag, "\"t\"");                  // the retry, which drops it, did not
+            EXPECT_EQ(engine.state().etag, "t");                      // the retry, which drops it, did not
         } else {
             EXPECT_TRUE(caller.get());
             ASSERT_EQ(disk.saved.size(), 2u);
-            EXPECT_EQ(disk.saved[0].etag, "\"t\""); // first the answer, then the retry that drops its tag
+            EXPECT_EQ(disk.saved[0].etag, "t"); // first the answer, then the retry that drops its tag
             EXPECT_FALSE(disk.saved[1].etag);
             EXPECT_EQ(engine.state(), disk.saved[1]);
         }

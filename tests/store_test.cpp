@@ -156,16 +156,11 @@ TEST(SnapshotStore, ReadsOlderVersionsWithTheirMigrations) {
     const auto stored = full_state();
     auto v6 = stored;
     v6.approved->latest_painting_sequence = v6.candidate->latest_painting_sequence = 0;
-    v6.legacy_baseline = 5; // the approved image has the "/revision/" form
-    auto v5 = v6;
-    v5.candidate.reset();
-    v5.candidate_previewed = false;
-    v5.notified_revision.reset();
-    v5.rejected.clear();
-    v5.etag.reset();
-    v5.consecutive_failures = 0;
-    v5.next_poll_due_ms = 0;
-    v5.discovery_cursor = 0;
+    v6.legacy_baseline = 5;      // the approved image has the "/revision/" form
+    auto v5 = banner_only("b1"); // before the cursor, discovery starts over from the approval
+    v5.approved = v6.approved;
+    v5.website_status = WebsiteStatus::offline;
+    v5.legacy_baseline = 5;
     auto v4 = v5;
     v4.approved = test::with_flags(*v4.approved, false, false, false);
     auto render_form = stored;
@@ -250,18 +245,6 @@ TEST(SnapshotStore, ReadsMarkerBytesAsTheFormatDefines) {
     }
 }
 
-TEST(SnapshotStore, AFileCutAnywhereLoadsNothing) {
-    const test::TempDir dir;
-    const auto bytes = encode_snapshot(full_state());
-    AtomicSnapshotStore store(dir / "s.approval");
-    for (std::size_t size = 0; size <= bytes.size(); ++size) {
-        std::ofstream(store.path(), std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), size);
-        const auto expected = size < bytes.size() ? std::nullopt : std::optional(full_state());
-        ASSERT_EQ(decode_snapshot(std::span(bytes).first(size)), expected) << size;
-        ASSERT_EQ(store.load(), expected) << size;
-    }
-}
-
 TEST(SnapshotStore, BuildsSnapshotPathsOnlyFromSafeNames) {
     const std::string longest = std::string(126, 'a') + "_-";
     EXPECT_EQ(snapshot_path("/cfg", longest), std::filesystem::path("/cfg/sources/" + longest + ".approval"));
@@ -273,10 +256,18 @@ TEST(SnapshotStore, BuildsSnapshotPathsOnlyFromSafeNames) {
     }
 }
 
-// Nothing to load from a missing file (and no folder made for it), a folder, or a pipe that a reading load
-// would wait on forever.
-TEST(SnapshotStore, LoadsNothingButARegularFile) {
+// Nothing loads from a file cut anywhere, a missing file (and no folder is made for it), a folder, or a pipe
+// that a reading load would wait on forever.
+TEST(SnapshotStore, LoadsOnlyAWholeRegularFile) {
     const test::TempDir dir;
+    const auto bytes = encode_snapshot(full_state());
+    AtomicSnapshotStore store(dir / "s.approval");
+    for (std::size_t size = 0; size <= bytes.size(); ++size) {
+        std::ofstream(store.path(), std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), size);
+        const auto expected = size < bytes.size() ? std::nullopt : std::optional(full_state());
+        ASSERT_EQ(decode_snapshot(std::span(bytes).first(size)), expected) << size;
+        ASSERT_EQ(store.load(), expected) << size;
+    }
     EXPECT_EQ(AtomicSnapshotStore(dir / "sources" / "s.approval").load(), std::nullopt);
     EXPECT_FALSE(std::filesystem::exists(dir / "sources"));
     std::filesystem::create_directory(dir / "folder.approval");
@@ -330,8 +321,7 @@ TEST(SnapshotStore, AFailedWriteKeepsThePreviousSnapshotAndRemovesTheTemporaryFi
     rlimit original{};
     ::getrlimit(RLIMIT_FSIZE, &original);
     const auto previous_handler = ::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = original;
-    small.rlim_cur = 1000;
+    const rlimit small{1000, original.rlim_max};
     ::setrlimit(RLIMIT_FSIZE, &small);
     const auto error = save_error(store, full_state(5000));
     ::setrlimit(RLIMIT_FSIZE, &original);
