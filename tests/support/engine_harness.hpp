@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <sstream>
+#include <string>
 
 namespace kelvara::test {
 
@@ -32,20 +35,74 @@ struct EngineHarness {
 
     const EngineState& state() const { return engine->state(); }
 
-    // Polls and answers the request that goes out; fails the test when none does.
-    void answer(MetadataOutcomeKind kind, std::optional<RenderRevision> revision = std::nullopt,
-                std::optional<std::string> etag = std::nullopt) {
-        engine->poll_if_due();
-        ASSERT_TRUE(engine->in_flight()) << "no request went out";
-        engine->handle_outcome(engine->in_flight_request_id(), kind, std::move(revision), std::move(etag));
+    // The state in short, each part that differs from the empty state in the order of EngineState: pin<n>,
+    // A<n> approved and C<n> candidate (with p, f, m for their flags), P previewed, N<n> notified, R<n> for
+    // each rejected, the website status, F<n> failures, D<ms> until the next poll, E<tag>, K<n> cursor and
+    // B<n> baseline.
+    std::string brief() const {
+        static const char* const statuses[] = {"",           " offline",     " forbidden",
+                                               " not_found", " unavailable", " moderated"};
+        const EngineState& s = state();
+        std::ostringstream out;
+        const auto put = [&out](bool present, const char* tag, const auto& value) {
+            if (present) {
+                out << ' ' << tag << value;
+            }
+        };
+        const auto revision = [&](const char* tag, const std::optional<RenderRevision>& r) {
+            put(r.has_value(), tag,
+                r ? std::to_string(r->render_revision) + (r->contains_paid_artwork ? "p" : "") +
+                        (r->contains_filter_change ? "f" : "") + (r->contains_moderation ? "m" : "")
+                  : "");
+        };
+        put(s.pinned, "pin", s.pinned_revision.value_or(0));
+        revision("A", s.approved);
+        revision("C", s.candidate);
+        put(s.candidate_previewed, "P", "");
+        put(s.notified_revision.has_value(), "N", s.notified_revision.value_or(0));
+        for (const auto& entry : s.rejected) {
+            put(true, "R", entry.render_revision);
+        }
+        out << statuses[static_cast<std::size_t>(s.website_status)];
+        put(s.consecutive_failures != 0, "F", s.consecutive_failures);
+        put(s.next_poll_due_ms != 0, "D", s.next_poll_due_ms - clock.now);
+        put(s.etag.has_value(), "E", s.etag.value_or(""));
+        put(s.discovery_cursor != 0, "K", s.discovery_cursor);
+        put(s.legacy_baseline.has_value(), "B", s.legacy_baseline.value_or(0));
+        return out.str().substr(out.str().empty() ? 0 : 1);
     }
 
-    void answer_modified(RenderRevision revision, std::optional<std::string> etag = std::nullopt) {
-        answer(MetadataOutcomeKind::modified, std::move(revision), std::move(etag));
+    // What an event answered, and the state after it.
+    std::string after(bool result) const { return (result ? "true: " : "false: ") + brief(); }
+
+    // Waits until the next poll is due, polls, answers the request that goes out and returns the state after
+    // it; fails the test when no request goes out.
+    std::string answer(MetadataOutcomeKind kind, std::optional<RenderRevision> revision = std::nullopt,
+                       std::optional<std::string> etag = std::nullopt) {
+        clock.now = std::max(clock.now, state().next_poll_due_ms);
+        engine->poll_if_due();
+        if (!engine->in_flight()) {
+            ADD_FAILURE() << "no request went out";
+            return "no request";
+        }
+        engine->handle_outcome(engine->in_flight_request_id(), kind, std::move(revision), std::move(etag));
+        return brief();
+    }
+
+    std::string answer_modified(RenderRevision revision, std::optional<std::string> etag = std::nullopt) {
+        return answer(MetadataOutcomeKind::modified, std::move(revision), std::move(etag));
     }
 
     const DiscoveryRequest& last_request() const { return metadata.requests.back().second; }
 };
+
+// The state following banner "abc", changed by `change`.
+template <typename Change>
+EngineState state_with(Change change) {
+    EngineState state = EngineHarness::following("abc");
+    change(state);
+    return state;
+}
 
 // A candidate that needs the operator (paid artwork).
 inline RenderRevision paid(const std::string& banner_id, std::uint64_t number, UrlForm form = UrlForm::render) {

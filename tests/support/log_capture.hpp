@@ -13,29 +13,23 @@ namespace kelvara::test {
 class LogCapture {
 public:
     LogCapture() {
-        std::lock_guard lock(mutex());
-        lines().clear();
+        std::lock_guard lock(mutex_);
+        lines_.clear();
         set_log_sink([](LogLevel level, const char* line) {
-            std::lock_guard lock(mutex());
-            lines().emplace_back(level, line);
+            std::lock_guard lock(mutex_);
+            lines_.emplace_back(level, line);
         });
     }
     ~LogCapture() { set_log_sink(nullptr); }
 
     std::vector<std::pair<LogLevel, std::string>> taken() const {
-        std::lock_guard lock(mutex());
-        return lines();
+        std::lock_guard lock(mutex_);
+        return lines_;
     }
 
 private:
-    static std::mutex& mutex() {
-        static std::mutex instance;
-        return instance;
-    }
-    static std::vector<std::pair<LogLevel, std::string>>& lines() {
-        static std::vector<std::pair<LogLevel, std::string>> instance;
-        return instance;
-    }
+    static inline std::mutex mutex_;
+    static inline std::vector<std::pair<LogLevel, std::string>> lines_;
 };
 
 } // namespace kelvara::test
