@@ -1,4 +1,6 @@
+#include "store/atomic_snapshot_store.hpp"
 #include "support/engine_harness.hpp"
+#include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
 
@@ -119,10 +121,15 @@ TEST(EngineOperator, RejectedRevisionIsNeverOfferedAgain) {
         s.candidate = paid("abc", 6 + kMaxRejectedRevisions);
     }));
     ASSERT_TRUE(full.engine->reject_candidate()); // the 10001st
-    const auto& rejected = full.store.saves.back().rejected;
-    ASSERT_EQ(rejected.size(), kMaxRejectedRevisions);
-    EXPECT_EQ(rejected.front().render_revision, 7u);
-    EXPECT_EQ(rejected.back().render_revision, 6 + kMaxRejectedRevisions);
+    const test::TempDir dir;
+    AtomicSnapshotStore disk(dir / "s.approval"); // a restart through the real store
+    disk.save(full.store.saves.back());
+    const auto restarted = disk.load();
+    ASSERT_TRUE(restarted);
+    EXPECT_EQ(restarted->approved, full.state().approved);
+    ASSERT_EQ(restarted->rejected.size(), kMaxRejectedRevisions);
+    EXPECT_EQ(restarted->rejected.front().render_revision, 7u);
+    EXPECT_EQ(restarted->rejected.back().render_revision, 6 + kMaxRejectedRevisions);
 }
 
 // Retry and polling need a followed banner: not a pinned one, not the empty state; retry also waits for the
