@@ -57,25 +57,18 @@ void ApprovalEngine::save(Change change) {
 }
 
 void ApprovalEngine::finish_save(bool saved) {
+    if (pending_ && (saved || pending_->effects.keep_if_unsaved)) {
+        commit_unsaved();
+    }
+    pending_.reset();
+}
+
+void ApprovalEngine::commit_unsaved() {
     if (!pending_) {
         return;
     }
     Change change = std::move(*pending_);
     pending_.reset();
-    if (saved || change.effects.keep_if_unsaved) {
-        commit(std::move(change));
-    }
-}
-
-void ApprovalEngine::commit_unsaved() {
-    if (pending_) {
-        Change change = std::move(*pending_);
-        pending_.reset();
-        commit(std::move(change));
-    }
-}
-
-void ApprovalEngine::commit(Change change) {
     if (stopped_) {
         return; // the source is going away: nothing is shown any more
     }

@@ -106,7 +106,6 @@ private:
 
     // Hands the change to the store; in immediate mode also finishes it.
     void save(Change change);
-    void commit(Change change);
     void show_approved();
 
     EngineState state_;

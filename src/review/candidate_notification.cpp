@@ -7,7 +7,6 @@
 
 #include <QtGui/QGuiApplication>
 #include <QtWidgets/QApplication>
-#include <QtWidgets/QDialog>
 #include <QtWidgets/QSystemTrayIcon>
 #include <QtWidgets/QWidget>
 
@@ -94,12 +93,7 @@ void present_candidate_update(SourceContext& context, std::uint64_t revision) {
         log_line(LogLevel::info, "[kelvara] Presenting candidate update sequence=%llu", revision_number);
         PreviewRegistry::Hold hold(preview_registry(), &context);
         const PreviewDecision decision =
-            show_candidate_preview(*candidate, true, preview_heading(context, *candidate), [&](QDialog& dialog) {
-                hold.showing(revision, [&dialog] {
-                    dialog.raise();
-                    dialog.activateWindow();
-                });
-            });
+            show_candidate_preview(*candidate, true, preview_heading(context, *candidate), &hold);
         if (!alive->load()) {
             return; // the source was destroyed while the dialog was open
         }

@@ -49,14 +49,6 @@ void show_message(QMessageBox::Icon icon, const char* text) {
     }
 }
 
-// Brings a dialog to the front, for a second request to preview the same source.
-std::function<void()> raiser(QDialog& dialog) {
-    return [&dialog] {
-        dialog.raise();
-        dialog.activateWindow();
-    };
-}
-
 // A wait cursor while the button waits for discovery, so that it does not look broken.
 class BusyCursor {
 public:
@@ -121,8 +113,7 @@ bool load_and_preview(obs_properties_t* properties, SourceContext& context, cons
 
     const std::uint64_t revision = candidate->render_revision;
     const PreviewDecision decision =
-        show_candidate_preview(*candidate, false, preview_heading(context, *candidate),
-                               [&](QDialog& dialog) { hold.showing(revision, raiser(dialog)); });
+        show_candidate_preview(*candidate, false, preview_heading(context, *candidate), &hold);
     if (!alive->load()) {
         return false; // the source was destroyed while the dialog was open
     }
@@ -149,7 +140,7 @@ bool load_and_preview(obs_properties_t* properties, SourceContext& context, cons
 } // namespace
 
 PreviewDecision show_candidate_preview(const RenderRevision& candidate, bool offer_later, const std::string& heading,
-                                       const std::function<void(QDialog&)>& on_open) {
+                                       PreviewRegistry::Hold* hold) {
     const QImage image = decode_preview(candidate);
     if (image.isNull()) {
         return PreviewDecision::later;
@@ -192,8 +183,12 @@ PreviewDecision show_candidate_preview(const RenderRevision& candidate, bool off
         }
         dialog.accept();
     });
-    if (on_open) {
-        on_open(dialog);
+    if (hold != nullptr) {
+        // A second request to preview this source brings this dialog to the front.
+        hold->showing(candidate.render_revision, [&dialog] {
+            dialog.raise();
+            dialog.activateWindow();
+        });
     }
     dialog.exec();
     return decision;

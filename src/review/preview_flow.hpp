@@ -1,15 +1,13 @@
 #pragma once
 
 #include "core/records.hpp"
+#include "review/preview_registry.hpp"
 
 #include <obs.h>
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
-
-class QDialog;
 
 namespace kelvara {
 
@@ -20,11 +18,10 @@ enum class PreviewDecision : std::uint32_t { later = 0, accept = 1, reject = 2 }
 // The modal preview of a candidate's PNG with Accept, Reject and Later (or the toolkit's Cancel when
 // `offer_later` is false), and above the image a line that says which source asks (`heading`). Later (or
 // Cancel) is the default and focused button: a stray Return or Space decides nothing. `later` when the
-// dialog is closed without a decision or the PNG cannot be decoded, in which case nothing is shown.
-// `on_open` sees the dialog before it runs.
+// dialog is closed without a decision or the PNG cannot be decoded, in which case nothing is shown. While
+// the dialog runs, `hold` (the source's place in the preview registry) can bring it to the front.
 PreviewDecision show_candidate_preview(const RenderRevision& candidate, bool offer_later,
-                                       const std::string& heading = {},
-                                       const std::function<void(QDialog&)>& on_open = {});
+                                       const std::string& heading = {}, PreviewRegistry::Hold* hold = nullptr);
 
 // The heading of a source's preview: its name in the host and the banner ID.
 std::string preview_heading(const SourceContext& context, const RenderRevision& candidate);

@@ -67,9 +67,8 @@ bool EngineSaves::run_for_caller(std::unique_lock<std::mutex>& lock, const std::
     finish(!finished.error);
     on_finished(finished);
     lock.unlock();
-    const std::exception_ptr& error = finished.error;
-    if (error) {
-        std::rethrow_exception(error);
+    if (finished.error) {
+        std::rethrow_exception(finished.error);
     }
     return result;
 }
