@@ -19,14 +19,7 @@ std::filesystem::path config_root() {
 }
 
 standin::StandInService& shared_service() {
-    static standin::StandInService* service = [] {
-        auto* created = new standin::StandInService(KELVARA_STAND_IN_CERTIFICATES);
-        if (!created->serve_this_process()) {
-            throw std::runtime_error("stand-in service cannot listen");
-        }
-        return created;
-    }();
-    return *service;
+    return standin::StandInService::shared(KELVARA_STAND_IN_CERTIFICATES);
 }
 
 namespace {
@@ -64,9 +57,8 @@ std::vector<std::uint8_t> solid_png(std::uint32_t width, std::uint32_t height, s
     return encode_rgba_png(width, height, pixels);
 }
 
-standin::StandInRevision stand_in_revision(std::uint64_t number, std::vector<std::uint8_t> png, bool paid,
-                                           bool filter) {
-    return {number, number * 10, paid, filter, false, std::move(png)};
+standin::StandInRevision stand_in_revision(std::uint64_t number, std::vector<std::uint8_t> png) {
+    return {number, number * 10, true, false, false, std::move(png)};
 }
 
 void publish(const std::string& banner_id, std::vector<standin::StandInRevision> revisions) {
@@ -75,11 +67,17 @@ void publish(const std::string& banner_id, std::vector<standin::StandInRevision>
     shared_service().catalog().set_banner(banner_id, std::move(banner));
 }
 
-TestSource::TestSource(const std::string& name, const std::string& url, bool qr_enabled) {
-    shared_host();
+namespace {
+obs_data_t* banner_settings(const std::string& url, bool qr_enabled) {
     obs_data_t* settings = obs_data_create();
     obs_data_set_string(settings, "url", url.c_str());
     obs_data_set_bool(settings, "qr_enabled", qr_enabled);
+    return settings;
+}
+} // namespace
+
+TestSource::TestSource(const std::string& name, const std::string& url, bool qr_enabled) {
+    obs_data_t* settings = banner_settings(url, qr_enabled);
     source_ = shared_host().create_source(name, settings);
     obs_data_release(settings);
 }
@@ -102,16 +100,10 @@ void TestSource::release_and_wait_for_destroy() {
     EXPECT_GT(log_count(destroyed), before);
 }
 
-void TestSource::update(const std::string& url, bool qr_enabled) {
-    obs_data_t* settings = obs_data_create();
-    obs_data_set_string(settings, "url", url.c_str());
-    obs_data_set_bool(settings, "qr_enabled", qr_enabled);
+void TestSource::update(const std::string& url) {
+    obs_data_t* settings = banner_settings(url, false);
     obs_source_update(source_, settings);
     obs_data_release(settings);
-}
-
-std::string TestSource::info_line(const char* name) const {
-    return host::property_text(source_, name);
 }
 
 bool TestSource::button_enabled(const char* name) const {
@@ -120,10 +112,6 @@ bool TestSource::button_enabled(const char* name) const {
     const bool enabled = property != nullptr && obs_property_enabled(property);
     obs_properties_destroy(properties);
     return enabled;
-}
-
-bool TestSource::click(const char* button) const {
-    return host::click_property_button(source_, button);
 }
 
 std::string TestSource::kept_id() const {
@@ -163,12 +151,10 @@ RefusedSaves::~RefusedSaves() {
     std::filesystem::remove_all(blocker_);
 }
 
-HostWindow::HostWindow(bool in_front) {
-    if (in_front) {
-        window_.show();
-        window_.activateWindow();
-        HeadlessHost::pump_until([] { return QApplication::activeWindow() != nullptr; }, 2000);
-    }
+HostWindowInFront::HostWindowInFront() {
+    window_.show();
+    window_.activateWindow();
+    HeadlessHost::pump_until([] { return QApplication::activeWindow() != nullptr; }, 2000);
 }
 
 SeenDialog answering_dialog(const QString& button_text, const std::function<void()>& action,

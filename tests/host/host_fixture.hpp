@@ -19,22 +19,22 @@
 namespace kelvara::test {
 
 using host::HeadlessHost;
+using host::kPressReturn;
+using host::SeenDialog;
 
 // Where the module keeps its configuration; a child process of the tests gets the same root.
 std::filesystem::path config_root();
 
-// One libobs host and one stand-in service for the whole test program: starting libobs takes a while, and
-// sources of different tests use different banners. shut_down_shared_host stops libobs (and every source).
+// One libobs host and one stand-in service for the whole program: libobs starts slowly, and each test uses
+// its own banners. shut_down_shared_host stops libobs and every source.
 HeadlessHost& shared_host();
 standin::StandInService& shared_service();
 void shut_down_shared_host();
 std::size_t log_count(const std::string& fragment);
 
-// An opaque PNG of one colour.
 std::vector<std::uint8_t> solid_png(std::uint32_t width, std::uint32_t height, std::uint8_t r, std::uint8_t g,
                                     std::uint8_t b);
-standin::StandInRevision stand_in_revision(std::uint64_t number, std::vector<std::uint8_t> png, bool paid = true,
-                                           bool filter = false);
+standin::StandInRevision stand_in_revision(std::uint64_t number, std::vector<std::uint8_t> png);
 void publish(const std::string& banner_id, std::vector<standin::StandInRevision> revisions);
 
 // A source owned by a test: released (destroyed) at the end of the scope.
@@ -48,19 +48,17 @@ public:
 
     obs_source_t* get() const { return source_; }
     void release();
-    // Releases the source and waits, without running the UI thread's events, until libobs has destroyed it,
-    // as OBS Studio waits for its destroy queue when it unloads a scene collection.
+    // Waits without running the UI thread's events until libobs has destroyed the source, as OBS Studio
+    // waits for its destroy queue when it unloads a scene collection.
     void release_and_wait_for_destroy();
-    void update(const std::string& url, bool qr_enabled = false);
+    void update(const std::string& url); // as the host applies settings (OK in the properties window)
 
-    // The text of one line of the panel ("" when absent), whether a button is enabled, a click on it (what it
-    // returns is the host's refresh flag).
-    std::string info_line(const char* name) const;
+    // A line of the panel ("" when absent); a click on a button returns the host's refresh flag.
+    std::string info_line(const char* name) const { return host::property_text(source_, name); }
     bool button_enabled(const char* name) const;
-    bool click(const char* button) const;
+    bool click(const char* button) const { return host::click_property_button(source_, button); }
 
-    // The ID the module keeps in the source's settings (libobs 29.0 has no source UUIDs), and the snapshot
-    // file it names.
+    // The ID the module keeps in the settings (libobs 29.0 has no source UUIDs), and the snapshot it names.
     std::string kept_id() const;
     std::filesystem::path snapshot() const;
 
@@ -70,11 +68,10 @@ private:
 
 // A source whose revision 1 (the PNG) the operator accepted through "Load & Preview".
 std::unique_ptr<TestSource> accepted_source(const std::string& banner_id, std::vector<std::uint8_t> png);
-
-// Waits until the source's panel shows a candidate that is ready for review.
+// Waits until the panel shows a candidate that is ready for review.
 bool wait_for_update_waiting(const TestSource& source, std::uint64_t revision, int timeout_ms = 10000);
 
-// Makes every save of the snapshot fail while it lives: a directory takes the temporary file's name.
+// Every save of the snapshot fails while this lives: a directory takes the temporary file's name.
 class RefusedSaves {
 public:
     explicit RefusedSaves(const std::filesystem::path& snapshot);
@@ -84,25 +81,21 @@ private:
     std::filesystem::path blocker_;
 };
 
-// The host's main window, in front (then candidates open the preview at once) or not.
-class HostWindow {
+// The host's main window in front: candidates then open their preview at once.
+class HostWindowInFront {
 public:
-    explicit HostWindow(bool in_front);
+    HostWindowInFront();
 
 private:
     QMainWindow window_;
 };
 
-using host::kPressReturn;
-using host::SeenDialog;
-
-// While `action` runs (it may block in a modal dialog), answers the first dialog that opens by clicking
-// the button with the given text as shown (or pressing Return), after running `before_click` (if any)
-// inside the dialog's event loop.
+// While `action` runs (it may block in a modal dialog), answers the first dialog that opens with the button
+// of that text as shown (or Return), after running `before_click` inside the dialog's event loop.
 SeenDialog answering_dialog(const QString& button_text, const std::function<void()>& action,
                             const std::function<void()>& before_click = {});
 
-// The colour of one output pixel as R, G, B, A.
+// One output pixel as R, G, B, A.
 std::vector<int> output_pixel(std::uint32_t x, std::uint32_t y);
 
 } // namespace kelvara::test

@@ -12,6 +12,7 @@
 #include <cctype>
 #include <cstdio>
 #include <stdexcept>
+#include <stdexcept>
 
 namespace kelvara::standin {
 namespace {
@@ -145,6 +146,17 @@ bool StandInService::serve_this_process() {
     configuration.addCaCertificates(QString::fromStdString(stand_in_ca_certificate(certificate_dir_).string()));
     QSslConfiguration::setDefaultConfiguration(configuration);
     return true;
+}
+
+StandInService& StandInService::shared(const std::filesystem::path& certificate_dir) {
+    static StandInService* service = [&] {
+        auto* created = new StandInService(certificate_dir); // lives as long as the program's Qt objects need it
+        if (!created->serve_this_process()) {
+            throw std::runtime_error("stand-in service cannot listen");
+        }
+        return created;
+    }();
+    return *service;
 }
 
 void StandInService::set_offline(bool offline) {

@@ -56,6 +56,9 @@ public:
     // HTTP proxy (which tunnels to the service hosts), trusting the service's test CA, as a host process may
     // do. The module stays unchanged. False when nothing can listen.
     bool serve_this_process();
+    // One service for the whole test program, made and set up by serve_this_process on first use; throws
+    // std::runtime_error when nothing can listen.
+    static StandInService& shared(const std::filesystem::path& certificate_dir);
     std::uint16_t port() const { return listening_port_; }
 
     BannerCatalog& catalog() { return catalog_; }
