@@ -151,7 +151,7 @@ struct FaultCase {
     Delivery delivery = Delivery::whole;
     bool image = false;
     std::optional<std::string> stored_tag = std::nullopt; // the engine's tag for the request
-    std::string sent_tag = "";                            // If-None-Match as sent: an invalid tag is left out
+    std::string sent_tag = "";                            // If-None-Match as sent
     std::optional<std::string> etag = std::nullopt;       // the outcome's tag
     Server server = Server::normal;
 };
@@ -161,6 +161,10 @@ FaultCase page(const char* name, HttpAnswer answer, Kind kind, Delivery delivery
 }
 FaultCase image(const char* name, HttpAnswer answer, Kind kind, Delivery delivery = Delivery::whole) {
     return {name, std::move(answer), kind, delivery, true};
+}
+FaultCase conditional(const char* name, HttpAnswer answer, Kind kind, std::string stored, std::string sent,
+                      std::optional<std::string> etag = std::nullopt) {
+    return {name, std::move(answer), kind, Delivery::whole, false, std::move(stored), std::move(sent), std::move(etag)};
 }
 FaultCase sized_page(const char* name, std::size_t size, Kind kind, Delivery delivery = Delivery::whole) {
     return page(name, page_answer(padded(test::available_empty_page(name), size)), kind, delivery);
@@ -180,12 +184,11 @@ const FaultCase kFaultCases[] = {
     sized_page("body_16384_trickled", 16384, Kind::not_modified, Delivery::trickle),
     sized_page("body_16385", 16385, Kind::malformed),
     sized_page("body_16385_trickled", 16385, Kind::malformed, Delivery::trickle),
-    {.name = "conditional_304", .answer = status(304, {{"ETag", "\"next\""}}), .kind = Kind::not_modified,
-     .stored_tag = "\"prev\"", .sent_tag = "\"prev\"", .etag = "\"next\""},
-    {.name = "conditional_304_without_tag", .answer = status(304), .kind = Kind::not_modified,
-     .stored_tag = "W/\"prev\"", .sent_tag = "W/\"prev\""},
+    conditional("conditional_304", status(304, {{"ETag", "\"next\""}}), Kind::not_modified, "\"prev\"", "\"prev\"",
+                "\"next\""),
+    conditional("conditional_304_without_tag", status(304), Kind::not_modified, "W/\"prev\"", "W/\"prev\""),
     page("unconditional_304", status(304, {{"ETag", "\"next\""}}), Kind::malformed),
-    {.name = "invalid_tag_304", .answer = status(304), .kind = Kind::malformed, .stored_tag = "unquoted"},
+    conditional("invalid_tag_304", status(304), Kind::malformed, "unquoted", ""), // an invalid tag is not sent
     page("status_403", status(403), Kind::forbidden),
     page("status_404", status(404), Kind::not_found),
     page("status_410", status(410), Kind::gone),

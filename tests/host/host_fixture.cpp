@@ -48,11 +48,9 @@ std::size_t log_count(const std::string& fragment) {
 
 std::vector<std::uint8_t> solid_png(std::uint32_t width, std::uint32_t height, std::uint8_t r, std::uint8_t g,
                                     std::uint8_t b) {
-    std::vector<std::uint8_t> pixels(std::size_t{width} * height * 4, 255);
-    for (std::size_t i = 0; i < pixels.size(); i += 4) {
-        pixels[i] = r;
-        pixels[i + 1] = g;
-        pixels[i + 2] = b;
+    std::vector<std::uint8_t> pixels;
+    for (std::size_t i = 0; i < std::size_t{width} * height; ++i) {
+        pixels.insert(pixels.end(), {r, g, b, 255});
     }
     return encode_rgba_png(width, height, pixels);
 }

@@ -12,7 +12,6 @@
 #include <cctype>
 #include <cstdio>
 #include <stdexcept>
-#include <stdexcept>
 
 namespace kelvara::standin {
 namespace {
