@@ -135,10 +135,10 @@ TEST(RevisionPage, DecodesEveryAllowedFormOfTheSchema) {
         flagged(true, false, false),
         flagged(false, true, false),
         flagged(false, false, true),
-        {json_object(with(page_members(kBanner, "[]"), "hasMore", "true")), {Kind::not_modified}},
-        {unavailable("suspended"), {Kind::moderated}},
-        {unavailable("unpublished"), {Kind::not_found}},
-        {unavailable("incomplete"), {Kind::not_found}},
+        {json_object(with(page_members(kBanner, "[]"), "hasMore", "true")), {Kind::not_modified, std::nullopt}},
+        {unavailable("suspended"), {Kind::moderated, std::nullopt}},
+        {unavailable("unpublished"), {Kind::not_found, std::nullopt}},
+        {unavailable("incomplete"), {Kind::not_found, std::nullopt}},
     };
     for (const auto& [body, page] : cases) {
         EXPECT_EQ(decode_revision_page(body, kBanner, kAfter), page) << body;
