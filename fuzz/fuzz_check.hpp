@@ -3,8 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-// An invariant of the code under test. Unlike assert() it stays in optimised builds, and the abort makes
-// libFuzzer keep the input that broke it.
+// An invariant of the code under test: unlike assert() it stays in optimised builds; libFuzzer keeps the input.
 #define FUZZ_CHECK(condition)                                                                                          \
     do {                                                                                                               \
         if (!(condition)) {                                                                                            \

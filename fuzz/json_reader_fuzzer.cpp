@@ -12,12 +12,12 @@
 
 namespace {
 
-using kelvara::JsonKind;
+using namespace kelvara;
 
 void check_object(std::string_view text) {
-    kelvara::JsonObject object;
-    kelvara::JsonCursor cursor = kelvara::json_cursor(text);
-    const bool parsed = kelvara::parse_object(cursor, object);
+    JsonObject object;
+    JsonCursor cursor = json_cursor(text);
+    const bool parsed = parse_object(cursor, object);
     FUZZ_CHECK(parsed ? cursor.pos == text.size() : cursor.pos <= text.size());
     if (!parsed) {
         return;
@@ -25,8 +25,7 @@ void check_object(std::string_view text) {
     std::string written = "{";
     for (const auto& [name, value] : object) {
         std::uint64_t number = 0;
-        FUZZ_CHECK(!kelvara::read_u64(value, JsonKind::number, number) ||
-                   kelvara::decimal_string(number) == value.text);
+        FUZZ_CHECK(!read_u64(value, JsonKind::number, number) || decimal_string(number) == value.text);
         if (value.kind == JsonKind::object) {
             check_object(value.text);
         }
@@ -34,9 +33,9 @@ void check_object(std::string_view text) {
         written += value.kind == JsonKind::string ? '"' + value.text + '"'
                                                   : (value.kind == JsonKind::null ? "null" : value.text);
     }
-    kelvara::JsonObject again;
-    kelvara::JsonCursor again_cursor = kelvara::json_cursor(written += "}");
-    FUZZ_CHECK(kelvara::parse_object(again_cursor, again) && again == object);
+    JsonObject again;
+    JsonCursor again_cursor = json_cursor(written += "}");
+    FUZZ_CHECK(parse_object(again_cursor, again) && again == object);
 }
 
 } // namespace

@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
-# Runs every fuzzer of a fuzzing build for a fixed time, one after another, each on a scratch copy of its
-# seed corpus (new inputs never land in the repository). Fails when any fuzzer finds a crash, a leak, a
-# broken invariant or a time-out; the offending input is kept under <build>/fuzz-artifacts/<name>/.
-#
+# Runs every fuzzer of a fuzzing build in turn on a scratch copy of its seeds (new inputs stay out of the
+# repository); fails on any crash, leak, broken invariant or time-out, keeping the input under fuzz-artifacts/.
 # usage: fuzz/run_fuzzers.sh <build-dir> [seconds-per-fuzzer]
 set -euo pipefail
 

@@ -1,5 +1,5 @@
+#include "core/log.hpp"
 #include "output/decode_worker.hpp"
-#include "support/log_capture.hpp"
 #include "support/png_files.hpp"
 #include "support/revisions.hpp"
 
@@ -26,6 +26,37 @@ bool eventually(Condition condition) {
     return condition();
 }
 
+// What the log sink and the frame maker, plain functions called on the worker thread, record.
+std::mutex mutex;
+Log logged;
+std::vector<std::uint64_t> started; // the generations the frame maker started, in order
+std::atomic<bool> held = false;     // while set, the frame maker waits inside its "decode" to be overtaken
+
+template <typename T>
+T locked(const T& value) {
+    std::lock_guard lock(mutex);
+    return value;
+}
+
+void log_sink(LogLevel level, const char* line) {
+    std::lock_guard lock(mutex);
+    logged.emplace_back(level, line);
+}
+
+// The frame's only pixel carries the generation.
+std::optional<RgbaImage> gated_frame(const DecodeJob& job) {
+    {
+        std::lock_guard lock(mutex);
+        started.push_back(job.generation);
+    }
+    while (held) {
+        std::this_thread::sleep_for(1ms);
+    }
+    auto image = RgbaImage::allocate(1, 1);
+    std::fill_n(image.pixels.get(), 4, static_cast<std::uint8_t>(job.generation));
+    return image;
+}
+
 // Textures are heap cells holding the first byte of their frame, so that a double or missing destroy shows
 // up under the sanitizers.
 struct FakeGraphics {
@@ -46,139 +77,112 @@ struct FakeGraphics {
     }
 };
 
-// The frame maker: notes each generation it starts and, while held, waits inside the "decode" so that tests
-// can overtake it. The frame's only pixel carries the generation.
-struct Gate {
-    static inline std::mutex mutex;
-    static inline std::vector<std::uint64_t> started;
-    static inline std::atomic<bool> held = false;
-
-    static std::optional<RgbaImage> make(const DecodeJob& job) {
-        {
-            std::lock_guard lock(mutex);
-            started.push_back(job.generation);
-        }
-        while (held) {
-            std::this_thread::sleep_for(1ms);
-        }
-        auto image = RgbaImage::allocate(1, 1);
-        std::fill_n(image.pixels.get(), 4, static_cast<std::uint8_t>(job.generation));
-        return image;
-    }
-    static void reset(bool hold) {
-        std::lock_guard lock(mutex);
-        started.clear();
-        held = hold;
-    }
-    static std::vector<std::uint64_t> started_so_far() {
-        std::lock_guard lock(mutex);
-        return started;
-    }
-    static bool wait_started(std::size_t count) {
-        return eventually([&] { return started_so_far().size() >= count; });
-    }
-};
-
 int drawn_generation(const std::optional<DrawableTexture>& texture) {
     return texture ? *static_cast<std::uint8_t*>(texture->texture) : -1;
 }
 
 struct DecodeWorkerTest : ::testing::Test {
     FakeGraphics graphics;
-    DecodeWorker worker{graphics.backend(), Gate::make};
+    DecodeWorker worker{graphics.backend(), gated_frame};
     const std::optional<RenderRevision> revision = test::make_revision("abc", 1);
 
-    // Generation 1 decoded and uploaded: the texture every later step starts from.
-    void draw_first_frame() {
-        Gate::reset(false);
+    DecodeWorkerTest() {
+        logged = {};
+        hold(false);
+        set_log_sink(log_sink);
+    }
+    ~DecodeWorkerTest() override { set_log_sink(nullptr); }
+    static void hold(bool hold) {
+        std::lock_guard lock(mutex);
+        started.clear();
+        held = hold;
+    }
+    // Submits the job of `generation` and waits until its decode starts.
+    bool submit_until_started(std::uint64_t generation) {
         worker.submit(revision, false, "");
-        ASSERT_TRUE(eventually([&] { return worker.update_texture().has_value(); }));
+        return eventually([&] { return !locked(started).empty() && locked(started).back() == generation; });
     }
 };
 
 // A job overtaken before it starts is dropped, a frame overtaken while it is made is thrown away, and an
 // empty submission clears the output at once.
 TEST_F(DecodeWorkerTest, OnlyTheNewestSubmissionCounts) {
-    Gate::reset(true);
-    worker.submit(revision, false, "");
-    ASSERT_TRUE(Gate::wait_started(1));
+    hold(true);
+    ASSERT_TRUE(submit_until_started(1));
     for (int i = 0; i < 3; ++i) {
         worker.submit(revision, false, "");
     }
-    Gate::held = false;
+    held = false;
     std::optional<DrawableTexture> texture;
     ASSERT_TRUE(eventually([&] { return (texture = worker.update_texture()).has_value(); }));
     EXPECT_EQ(drawn_generation(texture), 4);
-    EXPECT_EQ(Gate::started_so_far(), (std::vector<std::uint64_t>{1, 4}));
+    EXPECT_EQ(locked(started), (std::vector<std::uint64_t>{1, 4}));
     EXPECT_EQ(graphics.created, 1);
 
-    Gate::reset(true);
-    worker.submit(revision, false, "");
-    ASSERT_TRUE(Gate::wait_started(1));
+    hold(true);
+    ASSERT_TRUE(submit_until_started(5));
     worker.submit(revision, false, ""); // pending, then dropped by the empty submission
     worker.submit(std::nullopt, false, "");
-    Gate::held = false;
+    held = false;
     EXPECT_FALSE(worker.update_texture());
     EXPECT_EQ(graphics.destroyed, 1);
     std::this_thread::sleep_for(20ms);
     EXPECT_FALSE(worker.update_texture()); // the overtaken frame never arrives
-    EXPECT_EQ(Gate::started_so_far(), (std::vector<std::uint64_t>{5}));
+    EXPECT_EQ(locked(started), (std::vector<std::uint64_t>{5}));
 }
 
 // A change of revision never blanks the output: the old texture stays while the new frame is decoded, and
 // when it cannot be uploaded.
 TEST_F(DecodeWorkerTest, TextureIsReplacedOnlyByAnUploadedFrame) {
-    test::LogCapture log;
     EXPECT_FALSE(worker.update_texture()); // nothing delivered: nothing to draw, nothing logged
-    draw_first_frame();
-    Gate::reset(true);
     worker.submit(revision, false, "");
+    ASSERT_TRUE(eventually([&] { return drawn_generation(worker.update_texture()) == 1; }));
+    hold(true);
+    ASSERT_TRUE(submit_until_started(2));
     EXPECT_EQ(drawn_generation(worker.update_texture()), 1);
-    Gate::held = false;
+    held = false;
     ASSERT_TRUE(eventually([&] { return drawn_generation(worker.update_texture()) == 2; }));
     EXPECT_EQ(graphics.destroyed, 1);
 
     graphics.fail_create = true;
     worker.submit(revision, false, "");
     std::optional<DrawableTexture> texture;
-    ASSERT_TRUE(eventually([&] { return (texture = worker.update_texture(), !log.taken().empty()); }));
+    ASSERT_TRUE(eventually([&] { return (texture = worker.update_texture(), !locked(logged).empty()); }));
     EXPECT_EQ(drawn_generation(texture), 2);
     EXPECT_EQ(drawn_generation(worker.update_texture()), 2);
     EXPECT_EQ(graphics.destroyed, 1);
-    EXPECT_EQ(log.taken(), (Log{{LogLevel::error, "[kelvara] Cannot upload approved banner texture"}}));
+    EXPECT_EQ(locked(logged), (Log{{LogLevel::error, "[kelvara] Cannot upload approved banner texture"}}));
 }
 
 TEST_F(DecodeWorkerTest, StopAbandonsPendingJobsAndDestroysTheTextureOnce) {
-    draw_first_frame();
-    Gate::reset(true);
     worker.submit(revision, false, "");
-    ASSERT_TRUE(Gate::wait_started(1));
+    ASSERT_TRUE(eventually([&] { return worker.update_texture().has_value(); }));
+    hold(true);
+    ASSERT_TRUE(submit_until_started(2));
     worker.submit(revision, false, ""); // pending when stop comes
     std::thread stopping([&] { worker.stop(); });
     std::this_thread::sleep_for(20ms);
-    Gate::held = false;
+    held = false;
     stopping.join();
     worker.stop();
     worker.submit(revision, false, "");
-    EXPECT_EQ(Gate::started_so_far(), (std::vector<std::uint64_t>{2}));
+    EXPECT_EQ(locked(started), (std::vector<std::uint64_t>{2}));
     EXPECT_EQ(graphics.destroyed, 1);
     EXPECT_EQ(graphics.graphics_entered, 1);
 }
 
 TEST_F(DecodeWorkerTest, UndecodablePngIsReportedOnceAndTheBannerStays) {
-    test::LogCapture log;
     DecodeWorker decoding(graphics.backend());
     const auto png = test::encode_rgba_png(4, 2, std::vector<std::uint8_t>(4 * 2 * 4, 7));
-    auto good = *revision;
-    good.image_bytes = ImageBytes(png);
-    decoding.submit(good, false, "");
+    auto banner = *revision;
+    banner.image_bytes = ImageBytes(png);
+    decoding.submit(banner, false, "");
     ASSERT_TRUE(eventually([&] { return decoding.update_texture().has_value(); }));
-    auto truncated = good;
-    truncated.image_bytes = ImageBytes(std::vector<std::uint8_t>(png.begin(), png.end() - 20));
-    decoding.submit(truncated, false, "");
-    ASSERT_TRUE(eventually([&] { return !log.taken().empty(); }));
+    banner.image_bytes = ImageBytes(std::vector<std::uint8_t>(png.begin(), png.end() - 20));
+    decoding.submit(banner, false, "");
+    ASSERT_TRUE(eventually([&] { return !locked(logged).empty(); }));
     EXPECT_EQ(drawn_generation(decoding.update_texture()), 7);
-    EXPECT_EQ(log.taken(), (Log{{LogLevel::warning, "[kelvara] Approved PNG decode failed"}}));
+    EXPECT_EQ(locked(logged), (Log{{LogLevel::warning, "[kelvara] Approved PNG decode failed"}}));
 }
 
 } // namespace

@@ -22,25 +22,16 @@ std::vector<std::uint8_t> ours(const std::vector<std::uint8_t>& png) {
                  : std::vector<std::uint8_t>();
 }
 
-// What Qt makes of the same bytes.
+// What Qt makes of the same bytes (RGBA scanlines are 32-bit aligned, hence unpadded).
 std::vector<std::uint8_t> qt_rgba(const std::vector<std::uint8_t>& png) {
     const auto bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(png.data()), qsizetype(png.size()));
     const QImage image = QImage::fromData(bytes, "PNG").convertToFormat(QImage::Format_RGBA8888);
-    std::vector<std::uint8_t> pixels;
-    for (int y = 0; y < image.height(); ++y) {
-        pixels.insert(pixels.end(), image.constScanLine(y), image.constScanLine(y) + image.width() * 4);
-    }
-    return pixels;
+    return std::vector<std::uint8_t>(image.constBits(), image.constBits() + image.sizeInBytes());
 }
 
-PngPlan random_plan(int colour_type, int bit_depth, bool interlaced, std::uint32_t seed, std::uint32_t width = 37,
+PngPlan random_plan(int colour_type, int bit_depth, std::uint32_t seed, std::uint32_t width = 37,
                     std::uint32_t height = 23) {
-    PngPlan plan;
-    plan.width = width;
-    plan.height = height;
-    plan.colour_type = colour_type;
-    plan.bit_depth = bit_depth;
-    plan.interlaced = interlaced;
+    PngPlan plan{.width = width, .height = height, .colour_type = colour_type, .bit_depth = bit_depth};
     test::fill_random(plan, seed);
     return plan;
 }
@@ -60,11 +51,11 @@ TEST(PngDecoder, SamePixelsAsQtForEveryPngClass) {
     for (const auto& [colour_type, depths, transparency] : classes) {
         for (const int depth : depths) {
             for (const bool interlaced : {false, true}) {
-                PngPlan plan = random_plan(colour_type, depth, interlaced, seed++);
+                PngPlan plan = random_plan(colour_type, depth, seed++);
+                plan.interlaced = interlaced;
                 if (transparency == palette_alpha) {
-                    for (std::size_t i = 0; i < plan.palette.size() / 2 + 1; ++i) {
-                        plan.palette_alpha.push_back(static_cast<png_byte>(i * 37));
-                    }
+                    plan.palette_alpha.resize(plan.palette.size() / 2 + 1);
+                    std::ranges::generate(plan.palette_alpha, [i = 0]() mutable { return png_byte(37 * i++); });
                 } else if (transparency == colour_key) {
                     // The key is the first pixel's colour, so that some pixels really turn transparent.
                     const auto& row = plan.rows[0];
@@ -101,7 +92,7 @@ TEST(PngDecoder, DamagedFilesDecodeToNothing) {
 // Text never changes a pixel of the output, so more text chunks than a decoder keeps must not stop the decode.
 // (A text chunk that would inflate to gigabytes costs nothing either: see the output peak memory benchmark.)
 TEST(PngDecoder, AncillaryChunksTheOutputDoesNotUseAreSkipped) {
-    const auto clean = test::encode_png(random_plan(PNG_COLOR_TYPE_RGBA, 8, false, 99));
+    const auto clean = test::encode_png(random_plan(PNG_COLOR_TYPE_RGBA, 8, 99));
     auto png = clean;
     for (int i = 0; i < 1001; ++i) {
         png = test::with_chunk_after_header(std::move(png), "tEXt", {'k', 0, 'v'});
@@ -110,33 +101,28 @@ TEST(PngDecoder, AncillaryChunksTheOutputDoesNotUseAreSkipped) {
 }
 
 TEST(RenderLayout, SizesAndPlaces) {
-    const struct {
-        std::uint32_t width, height;
-        bool qr;
-        RenderLayout expected;
-    } cases[] = {
+    const std::tuple<std::uint32_t, std::uint32_t, bool, RenderLayout> cases[] = {
         {640, 100, false, {640, 100, 0, 0, 0, 0, 0, false}},
         {1, 1, true, {81, 64, 0, 31, 17, 0, 64, true}},
         {100, 500, true, {436, 500, 0, 0, 116, 90, 320, true}},
         {8192, 8192, true, {8528, 8192, 0, 0, 8208, 3936, 320, true}},
         {UINT32_MAX, 7, false, {UINT32_MAX, 7, 0, 0, 0, 0, 0, false}},
+        {UINT32_MAX - 80, 64, true, {UINT32_MAX, 64, 0, 0, UINT32_MAX - 64, 0, 64, true}},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(compute_render_layout(c.width, c.height, c.qr), c.expected) << c.width << "x" << c.height;
+    for (const auto& [width, height, qr, expected] : cases) {
+        EXPECT_EQ(compute_render_layout(width, height, qr), expected) << width << "x" << height;
     }
-    const auto refusal = [](std::uint32_t width, std::uint32_t height) {
+    for (const auto& [width, height, message] : {std::tuple{0U, 10U, "banner dimensions must be nonzero"},
+                                                 {10U, 0U, "banner dimensions must be nonzero"},
+                                                 {UINT32_MAX - 79, 64U, "render layout dimensions overflow"},
+                                                 {UINT32_MAX - 15, 64U, "render layout dimensions overflow"}}) {
         try {
             compute_render_layout(width, height, true);
+            ADD_FAILURE() << width << "x" << height << " accepted";
         } catch (const std::invalid_argument& error) {
-            return std::string(error.what());
+            EXPECT_STREQ(error.what(), message);
         }
-        return std::string("accepted");
-    };
-    EXPECT_EQ(refusal(0, 10), "banner dimensions must be nonzero");
-    EXPECT_EQ(refusal(10, 0), "banner dimensions must be nonzero");
-    EXPECT_EQ(refusal(UINT32_MAX - 79, 64), "render layout dimensions overflow");
-    EXPECT_EQ(refusal(UINT32_MAX - 15, 64), "render layout dimensions overflow");
-    EXPECT_EQ(compute_render_layout(UINT32_MAX - 80, 64, true).canvas_width, UINT32_MAX);
+    }
 }
 
 std::string read_qr_code(const RgbaImage& frame) {
@@ -147,19 +133,10 @@ std::string read_qr_code(const RgbaImage& frame) {
             grey[std::size_t{y} * frame.width + x] = p[3] == 0 ? 255 : p[0]; // transparent reads as paper
         }
     }
-    zbar::zbar_image_scanner_t* scanner = zbar::zbar_image_scanner_create();
-    zbar::zbar_image_scanner_set_config(scanner, zbar::ZBAR_NONE, zbar::ZBAR_CFG_ENABLE, 1);
-    zbar::zbar_image_t* image = zbar::zbar_image_create();
-    zbar::zbar_image_set_format(image, zbar_fourcc('Y', '8', '0', '0'));
-    zbar::zbar_image_set_size(image, frame.width, frame.height);
-    zbar::zbar_image_set_data(image, grey.data(), grey.size(), nullptr);
-    std::string text;
-    if (zbar::zbar_scan_image(scanner, image) > 0) {
-        text = zbar::zbar_symbol_get_data(zbar::zbar_image_first_symbol(image));
-    }
-    zbar::zbar_image_destroy(image);
-    zbar::zbar_image_scanner_destroy(scanner);
-    return text;
+    zbar::ImageScanner scanner;
+    scanner.set_config(zbar::ZBAR_NONE, zbar::ZBAR_CFG_ENABLE, 1);
+    zbar::Image image(frame.width, frame.height, "Y800", grey.data(), grey.size());
+    return scanner.scan(image) > 0 ? image.symbol_begin()->get_data() : "";
 }
 
 // Where the white square of the QR code lies: its corner, side and module size.
@@ -198,13 +175,9 @@ std::pair<int, int> mismatches(const RgbaImage& frame, const std::vector<std::ui
 TEST(FrameComposer, BannerUnscaledBesideTheQrCode) {
     const std::string url = "https://kelvara.com/banner/abc_DEF-123"; // version 3: 29 modules, 37 with the quiet zone
     const std::string long_text = url + "/" + std::string(200, 'x');  // version 11: 61 modules
-    const struct {
-        std::uint32_t width, height;
-        bool qr_enabled;
-        std::string text;
-        std::uint32_t canvas_width, canvas_height, banner_y;
-        Square square;
-    } cases[] = {
+    // banner size, QR code enabled, its text, canvas size, banner's y, the QR code's white square
+    using U = std::uint32_t;
+    const std::tuple<U, U, bool, std::string, U, U, U, Square> cases[] = {
         {300, 40, true, url, 380, 64, 12, {329, 13, 37, 1}},
         {640, 100, true, url, 756, 100, 0, {669, 13, 74, 2}},
         {120, 400, true, url, 456, 400, 0, {148, 52, 296, 8}},
@@ -212,24 +185,20 @@ TEST(FrameComposer, BannerUnscaledBesideTheQrCode) {
         {50, 20, false, url, 50, 20, 0, {}}, // QR code turned off
         {50, 20, true, "", 50, 20, 0, {}},   // or no text for it (invalid settings): the banner alone
     };
-    for (const auto& c : cases) {
-        const auto png = test::encode_png(random_plan(PNG_COLOR_TYPE_RGBA, 8, false, c.width, c.width, c.height));
-        const auto pixels = qt_rgba(png);
-        const auto frame = compose_banner_frame(png, c.qr_enabled, c.text);
+    for (const auto& [width, height, qr_enabled, text, canvas_width, canvas_height, banner_y, square] : cases) {
+        const auto png = test::encode_png(random_plan(PNG_COLOR_TYPE_RGBA, 8, width, width, height));
+        const auto frame = compose_banner_frame(png, qr_enabled, text);
         ASSERT_TRUE(frame);
-        ASSERT_EQ(std::pair(frame->width, frame->height), std::pair(c.canvas_width, c.canvas_height));
-        EXPECT_EQ(mismatches(*frame, pixels, c.width, c.banner_y, c.square), std::pair(0, 0)) << c.width;
-        if (c.qr_enabled && c.text == url) {
+        ASSERT_EQ(std::pair(frame->width, frame->height), std::pair(canvas_width, canvas_height));
+        EXPECT_EQ(mismatches(*frame, qt_rgba(png), width, banner_y, square), std::pair(0, 0)) << width;
+        if (qr_enabled && text == url) {
             EXPECT_EQ(read_qr_code(*frame), url); // an independent reader finds the text
         }
     }
 }
 
 TEST(FrameComposer, LargestBannerDecodesAndComposes) {
-    test::PngPlan header;
-    header.width = header.height = 8192;
-    header.colour_type = PNG_COLOR_TYPE_RGB;
-    header.compression_level = 1;
+    const PngPlan header{.width = 8192, .height = 8192, .colour_type = PNG_COLOR_TYPE_RGB, .compression_level = 1};
     std::vector<png_byte> row(8192 * 3);
     const auto png = test::encode_png_rows(header, [&](std::uint32_t y) {
         for (std::uint32_t x = 0; x < 8192; ++x) {

@@ -2,7 +2,6 @@
 
 #include "metadata/service_urls.hpp"
 
-#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -21,24 +20,20 @@ inline std::string json_object(const Members& members) {
     return text + "}";
 }
 
-// Replaces the member's value, or appends the member when it is not there.
-inline Members with(Members members, const std::string& name, const std::string& value) {
-    const auto found = std::find_if(members.begin(), members.end(), [&](const auto& m) { return m.first == name; });
-    if (found == members.end()) {
-        members.emplace_back(name, value);
-    } else {
-        found->second = value;
-    }
-    return members;
-}
-
 inline Members without(Members members, const std::string& name) {
     std::erase_if(members, [&](const auto& m) { return m.first == name; });
     return members;
 }
 
+// The member moved to the end with its new value: the order of members means nothing to a reader.
+inline Members with(Members members, const std::string& name, const std::string& value) {
+    members = without(std::move(members), name);
+    members.emplace_back(name, value);
+    return members;
+}
+
 inline std::string quoted(const std::string& text) {
-    return "\"" + text + "\"";
+    return '"' + text + '"';
 }
 
 inline std::string classification(bool paid, bool filter, bool moderation) {
@@ -51,14 +46,12 @@ inline std::string classification(bool paid, bool filter, bool moderation) {
 // A well-formed successor entry: paid artwork and moderation set, no filter change.
 inline Members entry_members(const std::string& banner_id, std::uint64_t revision) {
     const std::string page = render_page_url(banner_id, revision);
-    return {
-        {"renderRevision", quoted(decimal_string(revision))},
-        {"latestPaintingSequence", quoted(decimal_string(revision * 10))},
-        {"revisionPageUrl", quoted(page)},
-        {"imageUrl", quoted(page + "/image")},
-        {"evaluationInstant", "\"2024-05-01T12:00:00Z\""},
-        {"classification", classification(true, false, true)},
-    };
+    return {{"renderRevision", quoted(decimal_string(revision))},
+            {"latestPaintingSequence", quoted(decimal_string(revision * 10))},
+            {"revisionPageUrl", quoted(page)},
+            {"imageUrl", quoted(page + "/image")},
+            {"evaluationInstant", "\"2024-05-01T12:00:00Z\""},
+            {"classification", classification(true, false, true)}};
 }
 
 inline std::string availability(const std::string& status, bool accessible) {
@@ -67,21 +60,17 @@ inline std::string availability(const std::string& status, bool accessible) {
 
 inline Members page_members(const std::string& banner_id, const std::string& successors,
                             const std::string& status = "available", bool accessible = true) {
-    return {
-        {"schemaVersion", "2"},
-        {"bannerId", quoted(banner_id)},
-        {"availability", availability(status, accessible)},
-        {"successors", successors},
-        {"hasMore", "false"},
-        {"nextAfterRenderRevision", "null"},
-    };
+    return {{"schemaVersion", "2"},
+            {"bannerId", quoted(banner_id)},
+            {"availability", availability(status, accessible)},
+            {"successors", successors},
+            {"hasMore", "false"},
+            {"nextAfterRenderRevision", "null"}};
 }
 
 // The document announcing `revision` as the next one after anything below it.
 inline std::string modified_page(const std::string& banner_id, std::uint64_t revision) {
-    std::string successors = "[";
-    successors.append(json_object(entry_members(banner_id, revision))).append("]");
-    return json_object(page_members(banner_id, successors));
+    return json_object(page_members(banner_id, "[" + json_object(entry_members(banner_id, revision)) + "]"));
 }
 
 inline std::string available_empty_page(const std::string& banner_id) {

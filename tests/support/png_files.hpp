@@ -21,39 +21,29 @@ struct PngPlan {
     int colour_type = PNG_COLOR_TYPE_RGBA;
     int bit_depth = 8;
     bool interlaced = false;
-    std::vector<png_color> palette;
-    std::vector<png_byte> palette_alpha;            // tRNS for palettes
-    std::optional<png_color_16> transparent_colour; // tRNS for grey and RGB
-    std::vector<std::vector<png_byte>> rows;
+    std::vector<png_color> palette{};
+    std::vector<png_byte> palette_alpha{};            // tRNS for palettes
+    std::optional<png_color_16> transparent_colour{}; // tRNS for grey and RGB
+    std::vector<std::vector<png_byte>> rows{};
     int compression_level = 6;
 };
-
-// Samples per pixel of PNG colour types 0 (grey), 2 (RGB), 3 (palette), 4 (grey and alpha) and 6 (RGBA).
-inline int channels_of(int colour_type) {
-    return colour_type == PNG_COLOR_TYPE_RGBA         ? 4
-           : colour_type == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
-           : colour_type == PNG_COLOR_TYPE_RGB        ? 3
-                                                      : 1;
-}
-
-inline std::size_t row_bytes_of(const PngPlan& plan) {
-    return (std::size_t{plan.width} * channels_of(plan.colour_type) * plan.bit_depth + 7) / 8;
-}
 
 // Fills every row with pseudo-random samples; with a palette of 2^depth entries every index is valid.
 inline void fill_random(PngPlan& plan, std::uint32_t seed) {
     std::mt19937 random(seed);
-    plan.rows.assign(plan.height, std::vector<png_byte>(row_bytes_of(plan)));
+    const auto next = [&] { return static_cast<png_byte>(random()); };
+    // Samples per pixel: 1 for palette and grey, 3 with colour, one more with alpha.
+    const int type = plan.colour_type;
+    const int channels = type == PNG_COLOR_TYPE_PALETTE
+                             ? 1
+                             : (type & PNG_COLOR_MASK_COLOR ? 3 : 1) + (type & PNG_COLOR_MASK_ALPHA ? 1 : 0);
+    plan.rows.assign(plan.height, std::vector<png_byte>((std::size_t{plan.width} * channels * plan.bit_depth + 7) / 8));
     for (auto& row : plan.rows) {
-        for (auto& byte : row) {
-            byte = static_cast<png_byte>(random());
-        }
+        std::ranges::generate(row, next);
     }
-    if (plan.colour_type == PNG_COLOR_TYPE_PALETTE && plan.palette.empty()) {
-        for (int i = 0; i < (1 << plan.bit_depth); ++i) {
-            plan.palette.push_back(
-                {static_cast<png_byte>(random()), static_cast<png_byte>(random()), static_cast<png_byte>(random())});
-        }
+    if (type == PNG_COLOR_TYPE_PALETTE && plan.palette.empty()) {
+        plan.palette.resize(std::size_t{1} << plan.bit_depth);
+        std::ranges::generate(plan.palette, [&] { return png_color{next(), next(), next()}; });
     }
 }
 
@@ -82,11 +72,9 @@ std::vector<std::uint8_t> encode_png_rows(const PngPlan& header, NextRow next_ro
     if (!header.palette.empty()) {
         png_set_PLTE(png, info, header.palette.data(), static_cast<int>(header.palette.size()));
     }
-    if (!header.palette_alpha.empty()) {
-        png_set_tRNS(png, info, header.palette_alpha.data(), static_cast<int>(header.palette_alpha.size()), nullptr);
-    } else if (header.transparent_colour) {
-        auto colour = *header.transparent_colour;
-        png_set_tRNS(png, info, nullptr, 0, &colour);
+    if (!header.palette_alpha.empty() || header.transparent_colour) { // libpng writes what the colour type uses
+        auto colour = header.transparent_colour.value_or(png_color_16{});
+        png_set_tRNS(png, info, header.palette_alpha.data(), static_cast<int>(header.palette_alpha.size()), &colour);
     }
     png_write_info(png, info);
     // Interlaced images need every row in each pass.
@@ -108,30 +96,18 @@ inline std::vector<std::uint8_t> encode_png(const PngPlan& plan) {
 // An RGBA PNG whose pixels are given directly (R, G, B, A bytes, rows without padding).
 inline std::vector<std::uint8_t> encode_rgba_png(std::uint32_t width, std::uint32_t height,
                                                  const std::vector<std::uint8_t>& pixels, int compression_level = 6) {
-    PngPlan plan;
-    plan.width = width;
-    plan.height = height;
-    plan.compression_level = compression_level;
-    for (std::uint32_t y = 0; y < height; ++y) {
-        const auto* begin = pixels.data() + std::size_t{y} * width * 4;
-        plan.rows.emplace_back(begin, begin + std::size_t{width} * 4);
-    }
-    return encode_png(plan);
+    const PngPlan header{.width = width, .height = height, .compression_level = compression_level};
+    return encode_png_rows(header, [&](std::uint32_t y) { return pixels.data() + std::size_t{y} * width * 4; });
 }
 
 // `png` with one more chunk right after its IHDR chunk (the signature and IHDR take the first 33 bytes).
 inline std::vector<std::uint8_t> with_chunk_after_header(std::vector<std::uint8_t> png, std::string_view type,
                                                          const std::vector<std::uint8_t>& data) {
     std::vector<std::uint8_t> chunk(data.size() + 12);
-    const auto put32 = [&](std::size_t at, std::uint32_t value) {
-        for (int i = 0; i < 4; ++i) {
-            chunk[at + i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
-        }
-    };
-    put32(0, static_cast<std::uint32_t>(data.size()));
+    png_save_uint_32(chunk.data(), static_cast<png_uint_32>(data.size()));
     std::copy_n(type.begin(), 4, chunk.begin() + 4);
     std::copy(data.begin(), data.end(), chunk.begin() + 8);
-    put32(chunk.size() - 4, static_cast<std::uint32_t>(crc32(0, chunk.data() + 4, uInt(data.size() + 4))));
+    png_save_uint_32(&chunk[data.size() + 8], static_cast<png_uint_32>(crc32(0, &chunk[4], uInt(data.size() + 4))));
     png.insert(png.begin() + 33, chunk.begin(), chunk.end());
     return png;
 }

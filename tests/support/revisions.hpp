@@ -28,17 +28,10 @@ enum class UrlForm { revision, render };
 // A valid revision of the banner, with an image of the given byte size.
 inline RenderRevision make_revision(const std::string& banner_id, std::uint64_t number, UrlForm form = UrlForm::render,
                                     std::size_t image_size = 33) {
-    RenderRevision revision;
-    revision.banner_id = banner_id;
-    revision.render_revision = number;
-    revision.latest_painting_sequence = number * 10;
-    revision.image_url =
+    const std::string image_url =
         form == UrlForm::render ? render_image_url(banner_id, number) : banner_revision_image_url(banner_id, number);
-    revision.content_type = "image/png";
-    revision.width = 64;
-    revision.height = 16;
-    revision.image_bytes = ImageBytes(png_header_bytes(64, 16, image_size));
-    return revision;
+    const ImageBytes image(png_header_bytes(64, 16, image_size));
+    return {banner_id, number, number * 10, image_url, "image/png", image, 64, 16};
 }
 
 inline RenderRevision with_flags(RenderRevision revision, bool paid, bool filter, bool moderation) {
