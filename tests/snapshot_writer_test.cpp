@@ -40,8 +40,8 @@ struct GatedStore final : StorePort {
 };
 
 TEST(DeferredSaves, NothingMovesUntilTheStoreAnswers) {
-    EngineHarness h(EngineHarness::following("abc"), 60, SaveMode::deferred);
-    EXPECT_EQ(h.answer_modified(paid("abc", 7), "t"), ""); // handed over, not committed
+    EngineHarness h({.banner_id = "abc"}, 60, SaveMode::deferred);
+    EXPECT_EQ(h.answer(Kind::modified, paid("abc", 7), "t"), ""); // handed over, not committed
     EXPECT_EQ(h.store.saves.back().candidate->render_revision, 7u);
     // Meanwhile no request goes out, no other change starts, and a repeated answer is still ignored.
     h.engine->poll_if_due();
@@ -122,16 +122,16 @@ TEST(SnapshotWriterTest, CallersWaitWithoutTheLockAndSaveInEventOrder) {
 TEST(SnapshotWriterTest, StopLetsTheRunningSaveFinishAndRefusesMore) {
     GatedStore disk;
     SnapshotWriter writer(disk);
-    writer.save(EngineHarness::following("abc"));
+    writer.save({.banner_id = "abc"});
     disk.wait_started();
-    EXPECT_THROW(writer.save(EngineHarness::following("abc")), std::logic_error); // one at a time
+    EXPECT_THROW(writer.save({.banner_id = "abc"}), std::logic_error); // one at a time
     auto stopping = std::async(std::launch::async, [&] { writer.stop(); });
     EXPECT_EQ(stopping.wait_for(50ms), std::future_status::timeout) << "stop did not wait for the write";
     disk.gate.set_value(false);
     stopping.get();
     EXPECT_EQ(disk.saved.size(), 1u);
     EXPECT_EQ(writer.take_result(), std::optional<std::exception_ptr>(nullptr));
-    EXPECT_THROW(writer.save(EngineHarness::following("abc")), std::logic_error);
+    EXPECT_THROW(writer.save({.banner_id = "abc"}), std::logic_error);
 }
 
 } // namespace
