@@ -73,9 +73,7 @@ TEST(SnapshotWriterTest, CallersWaitWithoutTheLockAndSaveInEventOrder) {
         SCOPED_TRACE(failing ? "failing disk" : "working disk");
         GatedStore disk;
         SnapshotWriter writer(disk);
-        EngineHarness h;
-        h.engine =
-            std::make_unique<ApprovalEngine>(h.state(), h.metadata, writer, h.render, h.clock, 60, SaveMode::deferred);
+        EngineHarness h({.banner_id = "abc"}, 60, SaveMode::deferred, &writer);
         ApprovalEngine& engine = *h.engine;
         EngineSaves saves(engine, writer);
         std::mutex source_mutex;

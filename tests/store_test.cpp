@@ -137,11 +137,10 @@ TEST(SnapshotStore, ReadsOlderVersionsWithTheirMigrations) {
     const auto stored = full_state();
     auto v6 = stored;
     v6.approved->latest_painting_sequence = v6.candidate->latest_painting_sequence = 0;
-    v6.legacy_baseline = 5;      // the approved image has the "/revision/" form
-    auto v5 = banner_only("b1"); // before the cursor, discovery starts over from the approval
-    v5.approved = v6.approved;
-    v5.website_status = WebsiteStatus::offline;
-    v5.legacy_baseline = 5;
+    v6.legacy_baseline = 5; // the approved image has the "/revision/" form
+    // Before the cursor, discovery starts over from the approval.
+    const EngineState v5{
+        .banner_id = "b1", .approved = v6.approved, .website_status = WebsiteStatus::offline, .legacy_baseline = 5};
     auto v4 = v5;
     v4.approved = test::with_flags(*v4.approved, false, false, false);
     auto render_form = stored;
@@ -199,8 +198,7 @@ TEST(SnapshotStore, ChecksEveryLimitAtItsEdge) {
 
 TEST(SnapshotStore, ReadsMarkerBytesAsTheFormatDefines) {
     const auto golden = encode_snapshot(banner_only());
-    auto with_approved = banner_only();
-    with_approved.approved = make_revision("abc", 2);
+    const EngineState with_approved{.banner_id = "abc", .approved = make_revision("abc", 2)};
     const auto patched = [](Bytes bytes, std::size_t offset, std::uint8_t value) {
         bytes[offset] = value;
         return bytes;

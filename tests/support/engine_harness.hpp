@@ -21,10 +21,11 @@ struct EngineHarness {
     RecordingRender render;
     std::unique_ptr<ApprovalEngine> engine;
 
+    // `disk`, when given, saves instead of `store`.
     explicit EngineHarness(EngineState initial = {.banner_id = "abc"}, std::uint64_t poll_seconds = 60,
-                           SaveMode save_mode = SaveMode::immediate)
-        : engine(std::make_unique<ApprovalEngine>(std::move(initial), metadata, store, render, clock, poll_seconds,
-                                                  save_mode)) {}
+                           SaveMode save_mode = SaveMode::immediate, StorePort* disk = nullptr)
+        : engine(std::make_unique<ApprovalEngine>(std::move(initial), metadata, disk ? *disk : store, render, clock,
+                                                  poll_seconds, save_mode)) {}
 
     const EngineState& state() const { return engine->state(); }
 
