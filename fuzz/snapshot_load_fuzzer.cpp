@@ -1,6 +1,5 @@
-// Loading a snapshot from arbitrary bytes: nothing throws, a loaded state passes the engine's state test and
-// survives being saved and loaded again unchanged, and the file reader, whose reads may come back short,
-// decodes exactly what the in-memory reader decodes.
+// Loading arbitrary bytes: nothing throws, a loaded state is valid and survives a save and load unchanged, and
+// the file reader, whose reads may come back short, decodes exactly what the in-memory reader decodes.
 
 #include "core/engine_state.hpp"
 #include "fuzz_check.hpp"

@@ -10,9 +10,6 @@ using test::EngineHarness;
 using test::filter_only;
 using test::make_revision;
 using test::paid;
-using test::state_with;
-using test::UrlForm;
-using test::with_flags;
 
 TEST(EngineDiscovery, PagesOneRevisionPerAnswerThenWaitsTheInterval) {
     EngineHarness h;
@@ -39,27 +36,21 @@ TEST(EngineDiscovery, PagesOneRevisionPerAnswerThenWaitsTheInterval) {
 // Failures back off doubling up to the cap, the service's refusals wait the interval and keep the count,
 // success clears it. Only success takes the entity tag, and an answer without one keeps the known one.
 TEST(EngineDiscovery, AnswersSetStatusBackOffAndEntityTag) {
-    EngineHarness h(EngineHarness::following("abc"), 120);
-    const std::pair<Kind, const char*> rows[] = {{Kind::network_failure, "offline F1 D5000"},
-                                                 {Kind::malformed, "offline F2 D10000"},
-                                                 {Kind{99}, "offline F3 D20000"},
-                                                 {Kind::not_found, "not_found F3 D120000"},
-                                                 {Kind::forbidden, "forbidden F3 D120000"},
-                                                 {Kind::gone, "unavailable F3 D120000"},
-                                                 {Kind::moderated, "moderated F3 D120000"},
-                                                 {Kind::network_failure, "offline F4 D40000"},
-                                                 {Kind::network_failure, "offline F5 D80000"},
-                                                 {Kind::network_failure, "offline F6 D160000"},
-                                                 {Kind::network_failure, "offline F7 D300000"},
-                                                 {Kind::not_modified, "D120000 Ee"}};
-    for (const auto& [kind, expected] : rows) {
-        EXPECT_EQ(h.answer(kind, std::nullopt, "e"), expected);
+    EngineHarness h({.banner_id = "abc"}, 120);
+    std::string states;
+    for (const auto kind : {Kind::network_failure, Kind::malformed, Kind{99}, Kind::not_found, Kind::forbidden,
+                            Kind::gone, Kind::moderated, Kind::network_failure, Kind::network_failure,
+                            Kind::network_failure, Kind::network_failure, Kind::not_modified}) {
+        states += h.answer(kind, std::nullopt, "e") + ", ";
     }
+    EXPECT_EQ(states, "offline F1 D5000, offline F2 D10000, offline F3 D20000, not_found F3 D120000, "
+                      "forbidden F3 D120000, unavailable F3 D120000, moderated F3 D120000, offline F4 D40000, "
+                      "offline F5 D80000, offline F6 D160000, offline F7 D300000, D120000 Ee, ");
     EXPECT_EQ(h.answer(Kind::not_modified), "D120000 Ee");
 
     // A count at its type's limit (only a crafted state has one) stays at the cap instead of wrapping to 0,
     // and due times saturate.
-    EngineHarness worn(state_with([](EngineState& s) { s.consecutive_failures = UINT32_MAX; }));
+    EngineHarness worn({.banner_id = "abc", .consecutive_failures = UINT32_MAX});
     worn.clock.now = UINT64_MAX - 10;
     EXPECT_EQ(worn.answer(Kind::network_failure), "offline F16 D10");
     EXPECT_EQ(worn.answer(Kind::not_modified), "D0");
@@ -69,29 +60,23 @@ TEST(EngineDiscovery, AnswersSetStatusBackOffAndEntityTag) {
 // move the cursor only, new ones become the candidate (inheriting what superseded ones contained) or, when
 // they only change the filter, the approval.
 TEST(EngineDiscovery, AdmitsOfferedRevisions) {
-    using Rejected = std::vector<RejectedRevision>;
-    const auto approved = [](std::optional<RenderRevision> r, Rejected rejected = {},
+    const auto approved = [](std::optional<RenderRevision> r, std::vector<RejectedRevision> rejected = {},
                              std::optional<std::uint64_t> baseline = {}) {
-        return state_with([&](EngineState& s) {
-            s.approved = r;
-            s.rejected = rejected;
-            s.legacy_baseline = baseline;
-        });
+        return EngineState{.banner_id = "abc", .approved = r, .rejected = rejected, .legacy_baseline = baseline};
     };
     const auto painted = [](RenderRevision r, std::uint64_t sequence) {
         r.latest_painting_sequence = sequence;
         return r;
     };
     const auto flagged = [](std::uint64_t number, bool paid, bool filter, bool moderation) {
-        return with_flags(make_revision("abc", number), paid, filter, moderation);
+        return test::with_flags(make_revision("abc", number), paid, filter, moderation);
     };
     auto invalid = paid("abc", 11);
     invalid.width = 1;
-    const auto r10 = make_revision("abc", 10), r10_revision_form = make_revision("abc", 10, UrlForm::revision);
-    const auto following = EngineHarness::following("abc");
+    const auto r10 = make_revision("abc", 10), r10_revision_form = make_revision("abc", 10, test::UrlForm::revision);
     // An approved image of the older "/revision/" form covers paintings up to its baseline; its number is not
     // compared with render-form ones.
-    const auto legacy = approved(make_revision("abc", 500, UrlForm::revision), {}, 100);
+    const auto legacy = approved(make_revision("abc", 500, test::UrlForm::revision), {}, 100);
     const struct {
         EngineState state;
         std::vector<std::optional<RenderRevision>> offered;
@@ -104,12 +89,12 @@ TEST(EngineDiscovery, AdmitsOfferedRevisions) {
         {approved(r10), {paid("abc", 10)}, "A10 Et K10"},
         {approved(r10, {{"abc", 12}}), {paid("abc", 12)}, "A10 R12 Et K12"},
         {approved(r10, {{"abc", 12}}), {paid("abc", 13), paid("abc", 13)}, "A10 C13p R12 offline F1 D5000 Et K13"},
-        {following, {paid("abc", 1), flagged(2, false, false, true)}, "C2pm Et K2"},
-        {following, {flagged(1, false, true, true), make_revision("abc", 2)}, "C2fm Et K2"},
-        {following, {filter_only("abc", 1)}, "A1f Et K1"},
-        {following, {flagged(1, true, true, false)}, "C1pf Et K1"},
-        {following, {make_revision("abc", 1)}, "C1 Et K1"},
-        {approved(std::nullopt, {{"abc", 1}}), {filter_only("abc", 2)}, "C2f R1 Et K2"},
+        {approved({}), {paid("abc", 1), flagged(2, false, false, true)}, "C2pm Et K2"},
+        {approved({}), {flagged(1, false, true, true), make_revision("abc", 2)}, "C2fm Et K2"},
+        {approved({}), {filter_only("abc", 1)}, "A1f Et K1"},
+        {approved({}), {flagged(1, true, true, false)}, "C1pf Et K1"},
+        {approved({}), {make_revision("abc", 1)}, "C1 Et K1"},
+        {approved({}, {{"abc", 1}}), {filter_only("abc", 2)}, "C2f R1 Et K2"},
         {approved(r10, {{"abc", 9}, {"abc", 10}}), {filter_only("abc", 11)}, "A11f R9 R10 Et K11"},
         {approved(r10, {{"abc", 9}, {"abc", 12}}), {filter_only("abc", 13)}, "A10 C13f R9 R12 Et K13"},
         {approved(r10_revision_form, {{"abc", 5}}), {filter_only("abc", 11)}, "A10 C11f R5 Et K11"},
@@ -153,7 +138,7 @@ TEST(EngineDiscovery, LateAnswersAndStopChangeNothing) {
 TEST(EngineDiscovery, FailedSaveKeepsTheAnswer) {
     EngineHarness h;
     h.store.fail = true;
-    EXPECT_THROW(h.answer_modified(filter_only("abc", 4)), std::runtime_error);
+    EXPECT_THROW(h.answer(Kind::modified, filter_only("abc", 4)), std::runtime_error);
     EXPECT_FALSE(h.engine->in_flight());
     EXPECT_EQ(h.brief(), "A4f K4");
     EXPECT_EQ(h.render.shown.back(), h.state().approved);

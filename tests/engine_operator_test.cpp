@@ -11,12 +11,11 @@ using Kind = MetadataOutcomeKind;
 using test::EngineHarness;
 using test::make_revision;
 using test::paid;
-using test::state_with;
 
 // A state with an approved revision 5 and a waiting, review-ready candidate 7.
 EngineHarness waiting_harness() {
-    EngineHarness h(state_with([](EngineState& s) { s.approved = make_revision("abc", 5); }));
-    h.answer_modified(paid("abc", 7), "t");
+    EngineHarness h({.banner_id = "abc", .approved = make_revision("abc", 5)});
+    h.answer(Kind::modified, paid("abc", 7), "t");
     h.answer(Kind::not_modified);
     return h;
 }
@@ -24,20 +23,16 @@ EngineHarness waiting_harness() {
 // Refused settings answer false, settings equal to the current ones true; neither saves nor forgets the
 // request in flight. Other settings start over from nothing.
 TEST(EngineSettings, ChangesStartOverRefusalsAndRepeatsChangeNothing) {
-    const struct {
-        std::string banner_id;
-        bool pinned;
-        std::optional<std::uint64_t> revision;
-        const char* expected;
-    } cases[] = {{"abc", true, std::nullopt, "false: A5 R7 offline F1 D0 Et K7"},
-                 {"abc", true, 0, "false: A5 R7 offline F1 D0 Et K7"},
-                 {"xyz", false, 4, "false: A5 R7 offline F1 D0 Et K7"},
-                 {"a b", false, std::nullopt, "false: A5 R7 offline F1 D0 Et K7"},
-                 {"abc", false, std::nullopt, "true: A5 R7 offline F1 D0 Et K7"},
-                 {"xyz", false, std::nullopt, "true: "},
-                 {"abc", true, 5, "true: pin5"},
-                 {"ABC", false, std::nullopt, "true: "}};
-    for (const auto& c : cases) {
+    const std::tuple<std::string, bool, std::optional<std::uint64_t>, const char*> cases[] = {
+        {"abc", true, std::nullopt, "false: A5 R7 offline F1 D0 Et K7"},
+        {"abc", true, 0, "false: A5 R7 offline F1 D0 Et K7"},
+        {"xyz", false, 4, "false: A5 R7 offline F1 D0 Et K7"},
+        {"a b", false, std::nullopt, "false: A5 R7 offline F1 D0 Et K7"},
+        {"abc", false, std::nullopt, "true: A5 R7 offline F1 D0 Et K7"},
+        {"xyz", false, std::nullopt, "true: "},
+        {"abc", true, 5, "true: pin5"},
+        {"ABC", false, std::nullopt, "true: "}};
+    for (const auto& [banner_id, pinned, revision, expected] : cases) {
         auto h = waiting_harness();
         ASSERT_TRUE(h.engine->reject_candidate());
         h.answer(Kind::network_failure);
@@ -45,19 +40,15 @@ TEST(EngineSettings, ChangesStartOverRefusalsAndRepeatsChangeNothing) {
         h.engine->poll_if_due();
         const auto before = h.brief();
         const auto saves = h.store.saves.size();
-        EXPECT_EQ(h.after(h.engine->apply_settings(c.banner_id, c.pinned, c.revision)), c.expected);
+        EXPECT_EQ(h.after(h.engine->apply_settings(banner_id, pinned, revision)), expected);
         const bool changed = h.brief() != before;
-        EXPECT_EQ(h.state().banner_id, changed ? c.banner_id : "abc");
+        EXPECT_EQ(h.state().banner_id, changed ? banner_id : "abc");
         EXPECT_EQ(h.store.saves.size(), saves + (changed ? 1 : 0));
         EXPECT_EQ(h.engine->in_flight(), !changed);
         EXPECT_EQ(h.render.shown.back(), h.state().approved);
     }
     // Pinned to another revision starts over too.
-    EngineHarness h(state_with([](EngineState& s) {
-        s.pinned = true;
-        s.pinned_revision = 5;
-        s.approved = make_revision("abc", 5);
-    }));
+    EngineHarness h({.banner_id = "abc", .pinned = true, .pinned_revision = 5, .approved = make_revision("abc", 5)});
     EXPECT_EQ(h.after(h.engine->apply_settings("abc", true, 6)), "true: pin6");
 }
 
@@ -68,18 +59,17 @@ TEST(EngineOperator, AnnouncedOnceEvenAfterPreview) {
     EXPECT_EQ(h.after(h.engine->claim_notification()), "false: A5 C7p N7 D60000 Et K7");
     EXPECT_EQ(h.after(h.engine->mark_previewed()), "true: A5 C7p P N7 D60000 Et K7");
     EXPECT_FALSE(h.engine->claim_notification());
-    EXPECT_EQ(h.answer_modified(paid("abc", 8)), "A5 C8p Et K8");
+    EXPECT_EQ(h.answer(Kind::modified, paid("abc", 8)), "A5 C8p Et K8");
     EXPECT_FALSE(h.engine->is_review_ready());  // until discovery has caught up
     EXPECT_FALSE(h.engine->accept_candidate()); // the newer candidate was never opened
     h.answer(Kind::not_modified);
     EXPECT_TRUE(h.engine->claim_notification());
 
     // A candidate beside an older approval's baseline is not announced until the baseline is gone.
-    EngineHarness legacy(state_with([](EngineState& s) {
-        s.approved = make_revision("abc", 500, test::UrlForm::revision);
-        s.legacy_baseline = 100;
-        s.candidate = paid("abc", 3);
-    }));
+    EngineHarness legacy({.banner_id = "abc",
+                          .approved = make_revision("abc", 500, test::UrlForm::revision),
+                          .candidate = paid("abc", 3),
+                          .legacy_baseline = 100});
     EXPECT_FALSE(legacy.engine->claim_notification());
     EXPECT_EQ(legacy.answer(Kind::not_modified), "A500 C3p D60000");
     EXPECT_TRUE(legacy.engine->claim_notification());
@@ -89,14 +79,14 @@ TEST(EngineOperator, AcceptNeedsPreviewAndClearsRejections) {
     auto h = waiting_harness();
     EXPECT_FALSE(h.engine->accept_candidate());
     ASSERT_TRUE(h.engine->reject_candidate());
-    h.answer_modified(paid("abc", 8));
+    h.answer(Kind::modified, paid("abc", 8));
     EXPECT_EQ(h.after(h.engine->mark_previewed()), "true: A5 C8p P R7 Et K8");
     EXPECT_EQ(h.after(h.engine->accept_candidate()), "true: A8p Et K8");
     EXPECT_EQ(h.render.shown.back(), h.state().approved);
     EXPECT_EQ(h.store.saves.back(), h.state());
 
     // Accept chosen in the preview itself: one change, one save.
-    h.answer_modified(paid("abc", 9));
+    h.answer(Kind::modified, paid("abc", 9));
     const auto saves = h.store.saves.size();
     EXPECT_EQ(h.after(h.engine->mark_previewed_and_accept()), "true: A9p Et K9");
     EXPECT_FALSE(h.engine->mark_previewed_and_accept());
@@ -109,36 +99,33 @@ TEST(EngineOperator, RejectedRevisionIsNeverOfferedAgain) {
     EXPECT_EQ(h.after(h.engine->reject_candidate()), "true: A5 R7 D60000 Et K7");
     EXPECT_EQ(h.render.shown.size(), shown);
     EXPECT_FALSE(h.engine->reject_candidate());
-    EXPECT_EQ(h.answer_modified(paid("abc", 7)), "A5 R7 Et K7");
+    EXPECT_EQ(h.answer(Kind::modified, paid("abc", 7)), "A5 R7 Et K7");
     EXPECT_EQ(h.last_request().after, 7u);
-    EXPECT_EQ(h.answer_modified(paid("abc", 8)), "A5 C8p R7 Et K8");
+    EXPECT_EQ(h.answer(Kind::modified, paid("abc", 8)), "A5 C8p R7 Et K8");
 
     // The store reads back at most 10000 rejections; a state with more would lose its approval at the restart.
-    EngineHarness full(state_with([](EngineState& s) {
-        for (std::uint64_t number = 6; number < 6 + kMaxRejectedRevisions; ++number) {
-            s.rejected.push_back({"abc", number});
-        }
-        s.candidate = paid("abc", 6 + kMaxRejectedRevisions);
-    }));
-    ASSERT_TRUE(full.engine->reject_candidate()); // the 10001st
+    EngineState full{.banner_id = "abc", .candidate = paid("abc", 6 + kMaxRejectedRevisions)};
+    for (std::uint64_t number = 6; number < 6 + kMaxRejectedRevisions; ++number) {
+        full.rejected.push_back({"abc", number});
+    }
+    EngineHarness at_limit(full);
+    ASSERT_TRUE(at_limit.engine->reject_candidate()); // the 10001st
     const test::TempDir dir;
     AtomicSnapshotStore disk(dir / "s.approval"); // a restart through the real store
-    disk.save(full.store.saves.back());
+    disk.save(at_limit.store.saves.back());
     const auto restarted = disk.load();
     ASSERT_TRUE(restarted);
-    EXPECT_EQ(restarted->approved, full.state().approved);
+    EXPECT_EQ(restarted->approved, at_limit.state().approved);
     ASSERT_EQ(restarted->rejected.size(), kMaxRejectedRevisions);
     EXPECT_EQ(restarted->rejected.front().render_revision, 7u);
     EXPECT_EQ(restarted->rejected.back().render_revision, 6 + kMaxRejectedRevisions);
 }
 
-// Retry and polling need a followed banner: not a pinned one, not the empty state; retry also waits for the
-// answer in flight, and clears the back-off and the entity tag.
+// Retry and polling need a followed banner: not a pinned one, not the empty state, which also replaces an
+// invalid one; retry also waits for the answer in flight, and clears the back-off and the entity tag.
 TEST(EngineOperator, RetryNeedsAFollowedBannerAndNothingInFlight) {
-    for (const auto& state : {EngineState{}, state_with([](EngineState& s) {
-                                  s.pinned = true;
-                                  s.pinned_revision = 2;
-                              })}) {
+    for (const EngineState& state : {EngineState{}, EngineState{.banner_id = "abc", .candidate_previewed = true},
+                                     EngineState{.banner_id = "abc", .pinned = true, .pinned_revision = 2}}) {
         EngineHarness h(state);
         h.engine->poll_if_due();
         EXPECT_FALSE(h.engine->retry_discovery());
@@ -151,14 +138,6 @@ TEST(EngineOperator, RetryNeedsAFollowedBannerAndNothingInFlight) {
     EXPECT_FALSE(h.engine->retry_discovery());
     h.engine->handle_outcome(2, Kind::network_failure, std::nullopt, std::nullopt);
     EXPECT_EQ(h.after(h.engine->retry_discovery()), "true: offline"); // the status stays until the next answer
-}
-
-TEST(EngineOperator, InvalidStateIsReplacedByTheEmptyOne) {
-    EngineHarness h(state_with([](EngineState& s) { s.candidate_previewed = true; })); // without a candidate
-    EXPECT_EQ(h.state(), EngineState{});
-    EXPECT_FALSE(h.engine->retry_discovery());
-    EXPECT_TRUE(h.engine->apply_settings("abc", false, std::nullopt));
-    EXPECT_TRUE(is_valid_state(h.state()));
 }
 
 } // namespace

@@ -31,16 +31,13 @@ public:
     }
 
 private:
-    bool chance(int percent) { return std::uniform_int_distribution<int>(0, 99)(random_) < percent; }
+    bool chance(int percent) { return pick(0, 99) < static_cast<std::uint64_t>(percent); }
     std::uint64_t pick(std::uint64_t low, std::uint64_t high) {
         return std::uniform_int_distribution<std::uint64_t>(low, high)(random_);
     }
 
     // Mostly just around the cursor, so that paging, supersession and rejection keep meeting each other.
     std::optional<RenderRevision> random_revision() {
-        if (chance(5)) {
-            return std::nullopt;
-        }
         const auto cursor = h_.state().discovery_cursor;
         const auto number = chance(80) ? pick(cursor > 3 ? cursor - 3 : 1, cursor + 4) : pick(1, 40);
         const std::string banner = h_.state().banner_id.empty() || chance(10) ? "other" : h_.state().banner_id;
@@ -49,7 +46,7 @@ private:
             chance(40), chance(50), chance(20));
         revision.latest_painting_sequence = pick(0, 400);
         revision.width = chance(5) ? 0 : revision.width; // invalid
-        return revision;
+        return chance(5) ? std::nullopt : std::optional(revision);
     }
 
     // A transaction that reports a change must have saved once (settings equal to the current ones excepted);
@@ -59,8 +56,7 @@ private:
         const auto before = h_.state();
         const auto saves = h_.store.saves.size();
         try {
-            const bool saved = event() && !unchanged_settings;
-            EXPECT_EQ(h_.store.saves.size(), saves + (saved ? 1 : 0));
+            EXPECT_EQ(h_.store.saves.size() - saves, event() && !unchanged_settings ? 1u : 0u);
         } catch (const std::runtime_error&) {
             EXPECT_EQ(h_.state(), before);
         }
@@ -111,10 +107,7 @@ TEST(EngineRandom, InvariantsHoldUnderRandomEvents) {
     }
     for (const auto seed : seeds) {
         SCOPED_TRACE("seed " + std::to_string(seed) + " (replay with KELVARA_SEED)");
-        RandomEngineRun(seed).run(20000);
-        if (HasFailure()) {
-            return;
-        }
+        RandomEngineRun(seed).run(20000); // stops at the first failure, and the later seeds then do nothing
     }
 }
 

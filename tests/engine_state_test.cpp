@@ -7,74 +7,64 @@ namespace kelvara {
 namespace {
 
 using test::make_revision;
-using test::state_with;
 using test::UrlForm;
 using S = EngineState&;
 
 // Each invariant broken alone, from a full valid state or from a valid pinned one.
 TEST(EngineStateValidity, EveryInvariant) {
-    const auto full = [](auto change) {
-        return state_with([&](S s) {
-            s.approved = make_revision("abc", 5);
-            s.candidate = make_revision("abc", 6);
-            s.notified_revision = 6;
-            s.candidate_previewed = true;
-            s.rejected = {{"abc", 9}};
-            s.legacy_baseline = 3;
-            change(s);
-        });
+    const EngineState full{.banner_id = "abc",
+                           .approved = make_revision("abc", 5),
+                           .candidate = make_revision("abc", 6),
+                           .rejected = {{"abc", 9}},
+                           .candidate_previewed = true,
+                           .notified_revision = 6,
+                           .legacy_baseline = 3};
+    const EngineState pinned{.banner_id = "abc", .pinned = true, .pinned_revision = 5};
+    const auto with = [](EngineState s, void (*change)(S)) {
+        change(s);
+        return s;
     };
-    const auto pinned = [](auto change) {
-        return state_with([&](S s) {
-            s.pinned = true;
-            s.pinned_revision = 5;
-            change(s);
-        });
-    };
-    const struct {
-        const char* name;
-        EngineState state;
-        bool valid;
-    } cases[] = {
-        {"full state", full([](S) {}), true},
+    const std::tuple<const char*, EngineState, bool> cases[] = {
+        {"full state", full, true},
         {"empty state", EngineState{}, false},
-        {"version 6", full([](S s) { s.version = 6; }), false},
-        {"bad banner id", full([](S s) { s.banner_id = "a b"; }), false},
-        {"pinned at the approved revision", pinned([](S s) { s.approved = make_revision("abc", 5); }), true},
-        {"pinned without revision", pinned([](S s) { s.pinned_revision.reset(); }), false},
-        {"revision without pinned", pinned([](S s) { s.pinned = false; }), false},
-        {"pinned revision 0", pinned([](S s) { s.pinned_revision = 0; }), false},
-        {"pinned, other approved", pinned([](S s) { s.approved = make_revision("abc", 4); }), false},
-        {"pinned with candidate", pinned([](S s) { s.candidate = make_revision("abc", 6); }), false},
-        {"status 5", full([](S s) { s.website_status = WebsiteStatus::moderated; }), true},
-        {"status 6", full([](S s) { s.website_status = static_cast<WebsiteStatus>(6); }), false},
-        {"approved of other banner", full([](S s) { s.approved = make_revision("abd", 5); }), false},
-        {"invalid approved", full([](S s) { s.approved->width = 0; }), false},
-        {"invalid candidate", full([](S s) { s.candidate->content_type = "image/gif"; }), false},
-        {"candidate not newer", full([](S s) { s.approved = make_revision("abc", 6); }), false},
+        {"version 6", with(full, [](S s) { s.version = 6; }), false},
+        {"bad banner id", with(full, [](S s) { s.banner_id = "a b"; }), false},
+        {"pinned at the approved revision", with(pinned, [](S s) { s.approved = make_revision("abc", 5); }), true},
+        {"pinned without revision", with(pinned, [](S s) { s.pinned_revision.reset(); }), false},
+        {"revision without pinned", with(pinned, [](S s) { s.pinned = false; }), false},
+        {"pinned revision 0", with(pinned, [](S s) { s.pinned_revision = 0; }), false},
+        {"pinned, other approved", with(pinned, [](S s) { s.approved = make_revision("abc", 4); }), false},
+        {"pinned with candidate", with(pinned, [](S s) { s.candidate = make_revision("abc", 6); }), false},
+        {"status 5", with(full, [](S s) { s.website_status = WebsiteStatus::moderated; }), true},
+        {"status 6", with(full, [](S s) { s.website_status = static_cast<WebsiteStatus>(6); }), false},
+        {"approved of other banner", with(full, [](S s) { s.approved = make_revision("abd", 5); }), false},
+        {"invalid approved", with(full, [](S s) { s.approved->width = 0; }), false},
+        {"invalid candidate", with(full, [](S s) { s.candidate->content_type = "image/gif"; }), false},
+        {"candidate not newer", with(full, [](S s) { s.approved = make_revision("abc", 6); }), false},
         {"render candidate below revision-form approved",
-         full([](S s) { s.approved = make_revision("abc", 50, UrlForm::revision); }), true},
-        {"revision-form candidate not newer", full([](S s) {
-             s.approved = make_revision("abc", 6, UrlForm::revision);
-             s.candidate = make_revision("abc", 6, UrlForm::revision);
-         }),
+         with(full, [](S s) { s.approved = make_revision("abc", 50, UrlForm::revision); }), true},
+        {"revision-form candidate not newer",
+         with(full, [](S s) { s.approved = s.candidate = make_revision("abc", 6, UrlForm::revision); }), false},
+        {"notified without candidate", EngineState{.banner_id = "abc", .notified_revision = 6}, false},
+        {"notified other revision", with(full, [](S s) { s.notified_revision = 5; }), false},
+        {"previewed without candidate", EngineState{.banner_id = "abc", .candidate_previewed = true}, false},
+        {"rejected of other banner",
+         with(full,
+              [](S s) {
+                  s.rejected = {{"abc", 9}, {"xyz", 3}};
+              }),
          false},
-        {"notified without candidate", state_with([](S s) { s.notified_revision = 6; }), false},
-        {"notified other revision", full([](S s) { s.notified_revision = 5; }), false},
-        {"previewed without candidate", state_with([](S s) { s.candidate_previewed = true; }), false},
-        {"rejected of other banner", full([](S s) {
-             s.rejected.push_back({"xyz", 3});
-         }),
+        {"rejected revision 0",
+         with(full,
+              [](S s) {
+                  s.rejected = {{"abc", 9}, {"abc", 0}};
+              }),
          false},
-        {"rejected revision 0", full([](S s) {
-             s.rejected.push_back({"abc", 0});
-         }),
-         false},
-        {"legacy baseline 0", full([](S s) { s.legacy_baseline = 0; }), false},
+        {"legacy baseline 0", with(full, [](S s) { s.legacy_baseline = 0; }), false},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(is_valid_state(c.state), c.valid) << c.name;
-        EXPECT_EQ(normalize_state(c.state), c.valid ? c.state : EngineState{}) << c.name;
+    for (const auto& [name, state, valid] : cases) {
+        EXPECT_EQ(is_valid_state(state), valid) << name;
+        EXPECT_EQ(normalize_state(state), valid ? state : EngineState{}) << name;
     }
 }
 

@@ -40,8 +40,8 @@ struct GatedStore final : StorePort {
 };
 
 TEST(DeferredSaves, NothingMovesUntilTheStoreAnswers) {
-    EngineHarness h(EngineHarness::following("abc"), 60, SaveMode::deferred);
-    EXPECT_EQ(h.answer_modified(paid("abc", 7), "t"), ""); // handed over, not committed
+    EngineHarness h({.banner_id = "abc"}, 60, SaveMode::deferred);
+    EXPECT_EQ(h.answer(Kind::modified, paid("abc", 7), "t"), ""); // handed over, not committed
     EXPECT_EQ(h.store.saves.back().candidate->render_revision, 7u);
     // Meanwhile no request goes out, no other change starts, and a repeated answer is still ignored.
     h.engine->poll_if_due();
@@ -73,9 +73,7 @@ TEST(SnapshotWriterTest, CallersWaitWithoutTheLockAndSaveInEventOrder) {
         SCOPED_TRACE(failing ? "failing disk" : "working disk");
         GatedStore disk;
         SnapshotWriter writer(disk);
-        EngineHarness h;
-        h.engine =
-            std::make_unique<ApprovalEngine>(h.state(), h.metadata, writer, h.render, h.clock, 60, SaveMode::deferred);
+        EngineHarness h({.banner_id = "abc"}, 60, SaveMode::deferred, &writer);
         ApprovalEngine& engine = *h.engine;
         EngineSaves saves(engine, writer);
         std::mutex source_mutex;
@@ -122,16 +120,16 @@ TEST(SnapshotWriterTest, CallersWaitWithoutTheLockAndSaveInEventOrder) {
 TEST(SnapshotWriterTest, StopLetsTheRunningSaveFinishAndRefusesMore) {
     GatedStore disk;
     SnapshotWriter writer(disk);
-    writer.save(EngineHarness::following("abc"));
+    writer.save({.banner_id = "abc"});
     disk.wait_started();
-    EXPECT_THROW(writer.save(EngineHarness::following("abc")), std::logic_error); // one at a time
+    EXPECT_THROW(writer.save({.banner_id = "abc"}), std::logic_error); // one at a time
     auto stopping = std::async(std::launch::async, [&] { writer.stop(); });
     EXPECT_EQ(stopping.wait_for(50ms), std::future_status::timeout) << "stop did not wait for the write";
     disk.gate.set_value(false);
     stopping.get();
     EXPECT_EQ(disk.saved.size(), 1u);
     EXPECT_EQ(writer.take_result(), std::optional<std::exception_ptr>(nullptr));
-    EXPECT_THROW(writer.save(EngineHarness::following("abc")), std::logic_error);
+    EXPECT_THROW(writer.save({.banner_id = "abc"}), std::logic_error);
 }
 
 } // namespace

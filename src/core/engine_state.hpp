@@ -27,23 +27,24 @@ enum class WebsiteStatus : std::uint32_t {
 };
 
 // Everything the engine knows about one source's banner; exactly what the snapshot file holds.
-// A default-constructed state is the empty state.
+// A default-constructed state is the empty state; every field has a default so that a designated initializer
+// need name only the fields that differ.
 struct EngineState {
     std::uint32_t version = kEngineStateVersion;
-    std::string banner_id;
+    std::string banner_id{};
     bool pinned = false;
-    std::optional<std::uint64_t> pinned_revision;
-    std::optional<RenderRevision> approved;
-    std::optional<RenderRevision> candidate;
-    std::vector<RejectedRevision> rejected;
+    std::optional<std::uint64_t> pinned_revision{};
+    std::optional<RenderRevision> approved{};
+    std::optional<RenderRevision> candidate{};
+    std::vector<RejectedRevision> rejected{};
     WebsiteStatus website_status = WebsiteStatus::available;
     bool candidate_previewed = false;
-    std::optional<std::uint64_t> notified_revision;
+    std::optional<std::uint64_t> notified_revision{};
     std::uint32_t consecutive_failures = 0;
     std::uint64_t next_poll_due_ms = 0;
-    std::optional<std::string> etag;
+    std::optional<std::string> etag{};
     std::uint64_t discovery_cursor = 0;
-    std::optional<std::uint64_t> legacy_baseline;
+    std::optional<std::uint64_t> legacy_baseline{};
 
     friend bool operator==(const EngineState&, const EngineState&) = default;
 };

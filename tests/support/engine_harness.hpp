@@ -21,24 +21,17 @@ struct EngineHarness {
     RecordingRender render;
     std::unique_ptr<ApprovalEngine> engine;
 
-    explicit EngineHarness(EngineState initial = following("abc"), std::uint64_t poll_seconds = 60,
-                           SaveMode save_mode = SaveMode::immediate) {
-        engine = std::make_unique<ApprovalEngine>(std::move(initial), metadata, store, render, clock, poll_seconds,
-                                                  save_mode);
-    }
-
-    static EngineState following(const std::string& banner_id) {
-        EngineState state;
-        state.banner_id = banner_id;
-        return state;
-    }
+    // `disk`, when given, saves instead of `store`.
+    explicit EngineHarness(EngineState initial = {.banner_id = "abc"}, std::uint64_t poll_seconds = 60,
+                           SaveMode save_mode = SaveMode::immediate, StorePort* disk = nullptr)
+        : engine(std::make_unique<ApprovalEngine>(std::move(initial), metadata, disk ? *disk : store, render, clock,
+                                                  poll_seconds, save_mode)) {}
 
     const EngineState& state() const { return engine->state(); }
 
-    // The state in short, each part that differs from the empty state in the order of EngineState: pin<n>,
-    // A<n> approved and C<n> candidate (with p, f, m for their flags), P previewed, N<n> notified, R<n> for
-    // each rejected, the website status, F<n> failures, D<ms> until the next poll, E<tag>, K<n> cursor and
-    // B<n> baseline.
+    // The parts that differ from the empty state, in the order of EngineState: pin<n>, A<n> approved and C<n>
+    // candidate (p, f, m for their flags), P previewed, N<n> notified, R<n> each rejected, the website status,
+    // F<n> failures, D<ms> until the next poll, E<tag>, K<n> cursor, B<n> baseline.
     std::string brief() const {
         static const char* const statuses[] = {"",           " offline",     " forbidden",
                                                " not_found", " unavailable", " moderated"};
@@ -75,8 +68,8 @@ struct EngineHarness {
     // What an event answered, and the state after it.
     std::string after(bool result) const { return (result ? "true: " : "false: ") + brief(); }
 
-    // Waits until the next poll is due, polls, answers the request that goes out and returns the state after
-    // it; fails the test when no request goes out.
+    // Polls once the next poll is due and answers the request that goes out (failing the test when none does);
+    // returns the state after it.
     std::string answer(MetadataOutcomeKind kind, std::optional<RenderRevision> revision = std::nullopt,
                        std::optional<std::string> etag = std::nullopt) {
         clock.now = std::max(clock.now, state().next_poll_due_ms);
@@ -89,29 +82,15 @@ struct EngineHarness {
         return brief();
     }
 
-    std::string answer_modified(RenderRevision revision, std::optional<std::string> etag = std::nullopt) {
-        return answer(MetadataOutcomeKind::modified, std::move(revision), std::move(etag));
-    }
-
     const DiscoveryRequest& last_request() const { return metadata.requests.back().second; }
 };
 
-// The state following banner "abc", changed by `change`.
-template <typename Change>
-EngineState state_with(Change change) {
-    EngineState state = EngineHarness::following("abc");
-    change(state);
-    return state;
+// A candidate that needs the operator (paid artwork), and one that may be approved without (filter only).
+inline RenderRevision paid(const std::string& banner_id, std::uint64_t number) {
+    return with_flags(make_revision(banner_id, number), true, false, false);
 }
-
-// A candidate that needs the operator (paid artwork).
-inline RenderRevision paid(const std::string& banner_id, std::uint64_t number, UrlForm form = UrlForm::render) {
-    return with_flags(make_revision(banner_id, number, form), true, false, false);
-}
-
-// A candidate that may be approved without the operator.
-inline RenderRevision filter_only(const std::string& banner_id, std::uint64_t number, UrlForm form = UrlForm::render) {
-    return with_flags(make_revision(banner_id, number, form), false, true, false);
+inline RenderRevision filter_only(const std::string& banner_id, std::uint64_t number) {
+    return with_flags(make_revision(banner_id, number), false, true, false);
 }
 
 } // namespace kelvara::test

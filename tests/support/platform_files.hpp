@@ -4,8 +4,8 @@
 // file held open the way another program holds it.
 
 #include <filesystem>
+#include <memory>
 #include <stdexcept>
-#include <string>
 
 #ifdef _WIN32
 #ifndef NOMINMAX
@@ -23,81 +23,47 @@ namespace kelvara::test {
 #ifdef _WIN32
 inline constexpr bool kWindows = true;
 
-// A listening named pipe: a reader that opens it and reads waits for a writer that never comes. Pipes have
-// their own namespace on Windows, so the path is not in `directory`.
-class PipeInFilePlace {
-public:
-    explicit PipeInFilePlace(const std::filesystem::path&)
-        : path_(L"\\\\.\\pipe\\kelvara-test-" + std::to_wstring(GetCurrentProcessId())),
-          pipe_(
-              CreateNamedPipeW(path_.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 0, 0, 0, nullptr)) {
-        if (pipe_ == INVALID_HANDLE_VALUE) {
-            throw std::runtime_error("cannot create a named pipe");
-        }
+using Handle = std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)>;
+
+inline Handle checked(HANDLE handle) {
+    if (handle == INVALID_HANDLE_VALUE) {
+        throw std::runtime_error("cannot open a file for the test");
     }
-    PipeInFilePlace(const PipeInFilePlace&) = delete;
-    PipeInFilePlace& operator=(const PipeInFilePlace&) = delete;
-    ~PipeInFilePlace() { CloseHandle(pipe_); }
+    return Handle(handle, CloseHandle);
+}
 
-    const std::filesystem::path& path() const noexcept { return path_; }
-
-private:
-    std::filesystem::path path_;
-    HANDLE pipe_;
+// A listening named pipe, which a reader waits on for a writer that never comes. Pipes have their own
+// namespace, so the path is not in `directory`.
+struct PipeInFilePlace {
+    explicit PipeInFilePlace(const std::filesystem::path&) {}
+    std::filesystem::path path = L"\\\\.\\pipe\\kelvara-test-" + std::to_wstring(GetCurrentProcessId());
+    Handle pipe =
+        checked(CreateNamedPipeW(path.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 0, 0, 0, nullptr));
 };
 
-// Holds a file open as virus scanners and indexers do: sharing reading and writing but not deletion, so that
-// the file can be neither replaced nor removed until release().
-class HeldOpen {
-public:
-    explicit HeldOpen(const std::filesystem::path& file)
-        : handle_(CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr)) {
-        if (handle_ == INVALID_HANDLE_VALUE) {
-            throw std::runtime_error("cannot open the file to hold");
-        }
-    }
-    HeldOpen(const HeldOpen&) = delete;
-    HeldOpen& operator=(const HeldOpen&) = delete;
-    ~HeldOpen() { release(); }
-
-    void release() {
-        if (handle_ != INVALID_HANDLE_VALUE) {
-            CloseHandle(handle_);
-            handle_ = INVALID_HANDLE_VALUE;
-        }
-    }
-
-private:
-    HANDLE handle_;
-};
+// Opened as virus scanners and indexers do, sharing reading and writing but not deletion: until reset(), the
+// file can be neither replaced nor removed.
+inline Handle hold_open(const std::filesystem::path& file) {
+    return checked(CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+}
 #else
 inline constexpr bool kWindows = false;
 
-// A FIFO in `directory`: a reader that opens it and reads waits for a writer that never comes.
-class PipeInFilePlace {
-public:
-    explicit PipeInFilePlace(const std::filesystem::path& directory) : path_(directory / "fifo") {
-        if (::mkfifo(path_.c_str(), 0600) != 0) {
+// A FIFO, which a reader waits on for a writer that never comes.
+struct PipeInFilePlace {
+    explicit PipeInFilePlace(const std::filesystem::path& directory) : path(directory / "fifo") {
+        if (::mkfifo(path.c_str(), 0600) != 0) {
             throw std::runtime_error("mkfifo failed");
         }
     }
-
-    const std::filesystem::path& path() const noexcept { return path_; }
-
-private:
-    std::filesystem::path path_;
+    std::filesystem::path path;
 };
 
-// Holds a file open for reading, as another program would; POSIX lets it be replaced meanwhile.
-class HeldOpen {
-public:
-    explicit HeldOpen(const std::filesystem::path& file) : stream_(file) {}
-    void release() { stream_.close(); }
-
-private:
-    std::ifstream stream_;
-};
+// Open for reading until reset(), as another program would hold it; POSIX lets it be replaced meanwhile.
+inline std::unique_ptr<std::ifstream> hold_open(const std::filesystem::path& file) {
+    return std::make_unique<std::ifstream>(file);
+}
 #endif
 
 } // namespace kelvara::test

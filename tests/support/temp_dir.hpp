@@ -14,15 +14,13 @@ class TempDir {
 public:
     TempDir() {
         std::random_device random;
-        for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
-            auto candidate = std::filesystem::temp_directory_path() / ("kelvara-test-" + std::to_string(random()));
-            if (std::filesystem::create_directory(candidate)) {
-                path_ = candidate;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            path_ = std::filesystem::temp_directory_path() / ("kelvara-test-" + std::to_string(random()));
+            if (std::filesystem::create_directory(path_)) {
+                return;
             }
         }
-        if (path_.empty()) {
-            throw std::runtime_error("cannot create a temporary directory");
-        }
+        throw std::runtime_error("cannot create a temporary directory");
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
