@@ -3,7 +3,7 @@
 #include "output/decode_worker.hpp"
 #include "support/banner_png.hpp"
 #include "support/goals.hpp"
-#include "support/revisions.hpp"
+#include "test_fixtures/revisions.hpp"
 
 #include <QtGui/QImage>
 #include <QtGui/QImageReader>

@@ -1,9 +1,9 @@
 // The engine's share of one video frame while a candidate waits, and the two events that copy and save a
 // state with large images.
 #include "core/approval_engine.hpp"
-#include "support/fake_ports.hpp"
+#include "test_fixtures/fake_ports.hpp"
 #include "support/goals.hpp"
-#include "support/revisions.hpp"
+#include "test_fixtures/revisions.hpp"
 
 #include <memory>
 

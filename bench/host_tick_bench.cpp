@@ -11,7 +11,7 @@
 #include "operator.hpp"
 #include "stand_in_service.hpp"
 #include "support/goals.hpp"
-#include "support/png_files.hpp"
+#include "test_fixtures/png_files.hpp"
 
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QDialog>

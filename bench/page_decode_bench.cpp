@@ -4,7 +4,7 @@
 
 #include "documents/revision_page.hpp"
 #include "support/goals.hpp"
-#include "support/page_documents.hpp"
+#include "test_fixtures/page_documents.hpp"
 
 #include <benchmark/benchmark.h>
 #include <nlohmann/json.hpp>

@@ -3,8 +3,8 @@
 #include "store/atomic_snapshot_store.hpp"
 #include "store/snapshot_codec.hpp"
 #include "support/goals.hpp"
-#include "support/revisions.hpp"
-#include "support/temp_dir.hpp"
+#include "test_fixtures/revisions.hpp"
+#include "test_fixtures/temp_dir.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -10,7 +10,7 @@
 #include "metadata/http_requests.hpp"
 #include "metadata/outcome_classification.hpp"
 #include "metadata/service_urls.hpp"
-#include "support/revisions.hpp"
+#include "test_fixtures/revisions.hpp"
 
 #include <algorithm>
 #include <array>

@@ -1,7 +1,7 @@
 #include "core/log.hpp"
 #include "output/decode_worker.hpp"
-#include "support/png_files.hpp"
-#include "support/revisions.hpp"
+#include "test_fixtures/png_files.hpp"
+#include "test_fixtures/revisions.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "documents/json_reader.hpp"
 #include "documents/revision_page.hpp"
-#include "support/page_documents.hpp"
-#include "support/revisions.hpp"
+#include "test_fixtures/page_documents.hpp"
+#include "test_fixtures/revisions.hpp"
 
 #include <gtest/gtest.h>
 

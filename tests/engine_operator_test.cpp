@@ -1,6 +1,6 @@
 #include "store/atomic_snapshot_store.hpp"
 #include "support/engine_harness.hpp"
-#include "support/temp_dir.hpp"
+#include "test_fixtures/temp_dir.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #include "output/frame_composer.hpp"
-#include "support/png_files.hpp"
+#include "test_fixtures/png_files.hpp"
 
 #include <QtGui/QImage>
 #include <zbar.h>

@@ -3,8 +3,8 @@
 #include "metadata/qt_metadata_port.hpp"
 #include "metadata/service_urls.hpp"
 #include "stand_in_service.hpp"
-#include "support/page_documents.hpp"
-#include "support/png_files.hpp"
+#include "test_fixtures/page_documents.hpp"
+#include "test_fixtures/png_files.hpp"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QElapsedTimer>

@@ -1,8 +1,8 @@
 #include "metadata/outcome_classification.hpp"
 
 #include "core/revision.hpp"
-#include "support/page_documents.hpp"
-#include "support/revisions.hpp"
+#include "test_fixtures/page_documents.hpp"
+#include "test_fixtures/revisions.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "core/revision.hpp"
 #include "metadata/http_requests.hpp"
 #include "metadata/service_urls.hpp"
-#include "support/revisions.hpp"
+#include "test_fixtures/revisions.hpp"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 #include "store/snapshot_codec.hpp"
 #include "store/utf8_path.hpp"
 #include "support/platform_files.hpp"
-#include "support/revisions.hpp"
-#include "support/temp_dir.hpp"
+#include "test_fixtures/revisions.hpp"
+#include "test_fixtures/temp_dir.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "support/png_files.hpp"
+#include "test_fixtures/png_files.hpp"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "host_fixture.hpp"
 
-#include "support/png_files.hpp"
+#include "test_fixtures/png_files.hpp"
 
 #include <cstdlib>
 #include <thread>

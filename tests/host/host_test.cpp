@@ -1,8 +1,8 @@
 // The module in a real libobs host, against the stand-in service over TLS.
 #include "host_fixture.hpp"
 
-#include "support/page_documents.hpp"
-#include "support/png_files.hpp"
+#include "test_fixtures/page_documents.hpp"
+#include "test_fixtures/png_files.hpp"
 
 #include <cstdlib>
 #include <fstream>

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "core/approval_engine.hpp"
-#include "support/fake_ports.hpp"
-#include "support/revisions.hpp"
+#include "test_fixtures/fake_ports.hpp"
+#include "test_fixtures/revisions.hpp"
 
 #include <gtest/gtest.h>
 
