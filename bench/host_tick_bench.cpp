@@ -129,13 +129,6 @@ kelvara::standin::StandInRevision revision(std::uint64_t number, const std::vect
     return r;
 }
 
-std::string kept_id(obs_source_t* source) {
-    obs_data_t* settings = obs_source_get_settings(source);
-    std::string id = obs_data_get_string(settings, "kelvara_source_uuid");
-    obs_data_release(settings);
-    return id;
-}
-
 std::vector<char> file_bytes(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
@@ -188,19 +181,14 @@ int main(int argc, char** argv) {
     options.fps = 240; // many frames quickly; the tick's own cost does not depend on the frame rate
     HeadlessHost host(options);
     QMainWindow window; // the host's window is in front: candidates open the preview dialog
-    window.show();
-    window.activateWindow();
-    HeadlessHost::pump_until([] { return QApplication::activeWindow() != nullptr; }, 2000);
+    kelvara::host::bring_to_front(window);
     kelvara::host::Operator person; // answers every candidate dialog
 
     TickProbe probe;
     obs_add_tick_callback(&TickProbe::before, &probe);
     kelvara::standin::StandInBanner banner;
     service.catalog().set_banner("tick", banner);
-    obs_data_t* settings = obs_data_create();
-    obs_data_set_string(settings, "url", "tick");
-    obs_source_t* source = host.create_source("tick source", settings);
-    obs_data_release(settings);
+    obs_source_t* source = host.create_source("tick source", "tick");
     obs_add_tick_callback(&TickProbe::after, &probe);
     host.show(source);
 
@@ -214,7 +202,8 @@ int main(int argc, char** argv) {
         HeadlessHost::pump_until([&] { return kelvara::host::click_property_button(source, "retry_discovery"); },
                                  10000);
     };
-    const auto snapshot = options.config_root / "kelvara-banner" / "sources" / (kept_id(source) + ".approval");
+    const auto snapshot =
+        options.config_root / "kelvara-banner" / "sources" / (kelvara::host::kept_source_id(source) + ".approval");
     std::vector<double> accept_ms;
     std::vector<double> raw_ms; // the bytes each Accept wrote, through a plain durable write
     std::vector<char> before_accept;
@@ -237,8 +226,7 @@ int main(int argc, char** argv) {
         service.catalog().set_banner("tick", banner);
         const bool accept = number % 4 != 2; // rejects revisions 2 and 6, accepts the seven others
         person.answer = accept ? "Accept" : "Reject";
-        window.activateWindow(); // a closed dialog leaves no window active; the operator is at the host's
-        HeadlessHost::pump_until([] { return QApplication::activeWindow() != nullptr; }, 2000);
+        kelvara::host::bring_to_front(window); // a closed dialog leaves no window active
         const std::string decided = std::string(accept ? "[kelvara] Candidate update accepted sequence="
                                                        : "[kelvara] Candidate update rejected sequence=") +
                                     std::to_string(number);
@@ -260,7 +248,7 @@ int main(int argc, char** argv) {
 
     // Waiting: a 16 MiB candidate is review-ready and was announced (the operator chose Later).
     person.answer = "Later";
-    window.activateWindow();
+    kelvara::host::bring_to_front(window);
     banner.revisions.push_back(revision(10, big));
     service.catalog().set_banner("tick", banner);
     retry();
@@ -270,15 +258,12 @@ int main(int argc, char** argv) {
 
     // The panel of an approved 4096 x 4096 banner, built ten times as the properties window builds it.
     person.answer = "Accept";
-    window.activateWindow();
+    kelvara::host::bring_to_front(window);
     std::vector<std::uint8_t> pixels(std::size_t{4096} * 4096 * 4, 0x40);
     kelvara::standin::StandInBanner wide;
     wide.revisions.push_back(revision(1, kelvara::test::encode_rgba_png(4096, 4096, pixels)));
     service.catalog().set_banner("wide", wide);
-    obs_data_t* wide_settings = obs_data_create();
-    obs_data_set_string(wide_settings, "url", "wide");
-    obs_source_t* wide_source = host.create_source("wide source", wide_settings);
-    obs_data_release(wide_settings);
+    obs_source_t* wide_source = host.create_source("wide source", "wide");
     HeadlessHost::pump_until([&] { return host.count_log_lines("Decode job submitted revision=1") >= 1; }, 30000);
     HeadlessHost::pump_events(500);
     const auto jobs_before = host.count_log_lines("[kelvara] Decode job submitted");

@@ -8,12 +8,10 @@
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QElapsedTimer>
-#include <QtCore/QEventLoop>
-#include <QtCore/QTimer>
+#include <QtTest/QTest>
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <functional>
 #include <map>
 #include <thread>
 
@@ -32,21 +30,6 @@ using Kind = MetadataOutcomeKind;
 
 standin::StandInService& service() {
     return standin::StandInService::shared(KELVARA_STAND_IN_CERTIFICATES);
-}
-
-// Runs the event loop until `done` holds or `timeout_ms` passed; false on time-out.
-bool spin_until(const std::function<bool()>& done, int timeout_ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeout_ms) {
-            return false;
-        }
-        QEventLoop loop;
-        QTimer::singleShot(5, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
 }
 
 std::string page_target(const std::string& banner) {
@@ -115,9 +98,10 @@ protected:
             }
             return taken.size() >= count;
         };
-        spin_until(take, timeout_ms);
-        spin_until([] { return false; }, 50);
-        take();
+        if (QTest::qWaitFor(take, timeout_ms)) {
+            QTest::qWait(50);
+            take();
+        }
         return taken;
     }
 
@@ -277,7 +261,7 @@ TEST_F(NetworkTest, ModifiedIsDeliveredOnceAfterItsImageThenA304KeepsTheTagButNo
     service().add_fault(Fault{image_target("fresh"), 1, image, Delivery::trickle, 1024, 20});
 
     port_->start_discovery(1, request("fresh"));
-    ASSERT_TRUE(spin_until([&] { return sent(image_target("fresh")).size() == 1; }, 15000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sent(image_target("fresh")).size() == 1; }, 15000));
     EXPECT_EQ(sent(image_target("fresh")).front().header("Accept"), kPngType);
     EXPECT_FALSE(port_->take_completed()) << "delivered before its image finished";
     const auto taken = collect();
@@ -334,7 +318,7 @@ TEST_F(NetworkTest, ShutdownQueuesNothingAndSendsNothingMore) {
         port_->start_discovery(1, request(banner));
         if (point > 0) {
             const std::string in_flight = point == 1 ? page_target(banner) : image_target(banner);
-            ASSERT_TRUE(spin_until([&] { return sent(in_flight).size() == 1; }, 15000));
+            ASSERT_TRUE(QTest::qWaitFor([&] { return sent(in_flight).size() == 1; }, 15000));
             port_->shutdown();
         }
         EXPECT_TRUE(collect(1, 500).empty()); // the trickled page would be complete by then
@@ -369,7 +353,7 @@ TEST_F(NetworkThreadTest, TakeCompletedFromAnotherThreadWhileRepliesFinish) {
     for (std::uint64_t id = 2; id <= kExchanges; id += 2) {
         port_->start_discovery(id, request("threaded_unknown"));
     }
-    const bool all_taken = spin_until([&] { return count == kExchanges; }, 60000);
+    const bool all_taken = QTest::qWaitFor([&] { return count == kExchanges; }, 60000);
     stop = true;
     tick.join();
     ASSERT_TRUE(all_taken) << count << " of " << kExchanges;

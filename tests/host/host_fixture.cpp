@@ -65,20 +65,8 @@ void publish(const std::string& banner_id, std::vector<standin::StandInRevision>
     shared_service().catalog().set_banner(banner_id, std::move(banner));
 }
 
-namespace {
-obs_data_t* banner_settings(const std::string& url, bool qr_enabled) {
-    obs_data_t* settings = obs_data_create();
-    obs_data_set_string(settings, "url", url.c_str());
-    obs_data_set_bool(settings, "qr_enabled", qr_enabled);
-    return settings;
-}
-} // namespace
-
-TestSource::TestSource(const std::string& name, const std::string& url, bool qr_enabled) {
-    obs_data_t* settings = banner_settings(url, qr_enabled);
-    source_ = shared_host().create_source(name, settings);
-    obs_data_release(settings);
-}
+TestSource::TestSource(const std::string& name, const std::string& url, bool qr_enabled)
+    : source_(shared_host().create_source(name, url, qr_enabled)) {}
 
 void TestSource::release() {
     if (source_ != nullptr) {
@@ -99,7 +87,8 @@ void TestSource::release_and_wait_for_destroy() {
 }
 
 void TestSource::update(const std::string& url) {
-    obs_data_t* settings = banner_settings(url, false);
+    obs_data_t* settings = obs_data_create();
+    obs_data_set_string(settings, "url", url.c_str());
     obs_source_update(source_, settings);
     obs_data_release(settings);
 }
@@ -110,13 +99,6 @@ bool TestSource::button_enabled(const char* name) const {
     const bool enabled = property != nullptr && obs_property_enabled(property);
     obs_properties_destroy(properties);
     return enabled;
-}
-
-std::string TestSource::kept_id() const {
-    obs_data_t* settings = obs_source_get_settings(source_);
-    std::string id = obs_data_get_string(settings, "kelvara_source_uuid");
-    obs_data_release(settings);
-    return id;
 }
 
 std::filesystem::path TestSource::snapshot() const {
@@ -147,12 +129,6 @@ RefusedSaves::RefusedSaves(const std::filesystem::path& snapshot) : blocker_(sna
 
 RefusedSaves::~RefusedSaves() {
     std::filesystem::remove_all(blocker_);
-}
-
-HostWindowInFront::HostWindowInFront() {
-    window_.show();
-    window_.activateWindow();
-    HeadlessHost::pump_until([] { return QApplication::activeWindow() != nullptr; }, 2000);
 }
 
 SeenDialog answering_dialog(const QString& button_text, const std::function<void()>& action,

@@ -58,9 +58,8 @@ public:
     bool button_enabled(const char* name) const;
     bool click(const char* button) const { return host::click_property_button(source_, button); }
 
-    // The ID the module keeps in the settings (libobs 29.0 has no source UUIDs), and the snapshot it names.
-    std::string kept_id() const;
-    std::filesystem::path snapshot() const;
+    std::string kept_id() const { return host::kept_source_id(source_); }
+    std::filesystem::path snapshot() const; // named after the kept ID
 
 private:
     obs_source_t* source_ = nullptr;
@@ -79,15 +78,6 @@ public:
 
 private:
     std::filesystem::path blocker_;
-};
-
-// The host's main window in front: candidates then open their preview at once.
-class HostWindowInFront {
-public:
-    HostWindowInFront();
-
-private:
-    QMainWindow window_;
 };
 
 // While `action` runs (it may block in a modal dialog), answers the first dialog that opens with the button

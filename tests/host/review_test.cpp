@@ -34,7 +34,8 @@ TEST(Review, ForegroundCandidateOpensTheDialogAndEachAnswerActs) {
         SCOPED_TRACE(answer.answer.toStdString());
         const std::string banner = "front" + std::to_string(++number);
         publish(banner, {stand_in_revision(1, solid_png(100, 20, 0, 200, 0))});
-        HostWindowInFront window;
+        QMainWindow window; // the host's, in front: the candidate's preview opens at once
+        host::bring_to_front(window);
         const auto presented = log_count("[kelvara] Presenting candidate update sequence=1");
         const auto decided = log_count(answer.log);
         TestSource source(banner + " source", banner);
@@ -115,7 +116,8 @@ TEST(Review, LoadAndPreviewShowsTheCandidateScaledAndCarriesOutTheDecision) {
 // same candidate, which comes meanwhile, brings that dialog to the front instead of opening a second one.
 TEST(Review, LoadAndPreviewWhileTheCandidateArrivesOpensOneDialog) {
     publish("arriving", {stand_in_revision(1, solid_png(30, 30, 3, 3, 3))});
-    HostWindowInFront window;
+    QMainWindow window;
+    host::bring_to_front(window);
     TestSource source("arriving source", "arriving");
     const auto presented = log_count("[kelvara] Presenting candidate update");
     int most_dialogs = 0;

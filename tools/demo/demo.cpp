@@ -24,6 +24,7 @@
 
 namespace {
 
+using kelvara::host::bring_to_front;
 using kelvara::host::HeadlessHost;
 
 constexpr const char* kBanner = "kelvara-demo";
@@ -138,12 +139,6 @@ kelvara::host::HostOptions host_options(const Options& options) {
     return host;
 }
 
-// The operator is looking at OBS: its main window is the active one.
-void bring_to_front(QMainWindow& window) {
-    window.activateWindow();
-    HeadlessHost::pump_until([&] { return QApplication::activeWindow() == &window; }, 2000);
-}
-
 void print_module_log(const HeadlessHost& host, std::size_t& printed) {
     const auto lines = host.log_lines();
     for (; printed < lines.size(); ++printed) {
@@ -170,14 +165,9 @@ int run_show(const Options& options) {
     Show show(options, host);
     QMainWindow window; // the host's window, in front: new candidates open the preview at once
     window.setWindowTitle("OBS (headless)");
-    window.show();
     bring_to_front(window);
 
-    obs_data_t* settings = obs_data_create();
-    obs_data_set_string(settings, "url", kBanner);
-    obs_data_set_bool(settings, "qr_enabled", true);
-    obs_source_t* source = host.create_source("Kelvara banner", settings);
-    obs_data_release(settings);
+    obs_source_t* source = host.create_source("Kelvara banner", kBanner, true);
     host.show(source);
 
     // 1. Revision 1 appears; the operator accepts it in the preview.

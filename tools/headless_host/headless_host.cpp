@@ -70,6 +70,15 @@ obs_source_t* HeadlessHost::create_source(const std::string& name, obs_data_t* s
     return obs_source_create("kelvara_banner", name.c_str(), settings, nullptr);
 }
 
+obs_source_t* HeadlessHost::create_source(const std::string& name, const std::string& url, bool qr_enabled) {
+    obs_data_t* settings = obs_data_create();
+    obs_data_set_string(settings, "url", url.c_str());
+    obs_data_set_bool(settings, "qr_enabled", qr_enabled);
+    obs_source_t* source = create_source(name, settings);
+    obs_data_release(settings);
+    return source;
+}
+
 void HeadlessHost::show(obs_source_t* source) {
     obs_set_output_source(0, source);
 }
@@ -152,6 +161,19 @@ void HeadlessHost::on_raw_video(void* param, struct video_data* frame) {
     }
     ++latest.sequence;
     host->frame_arrived_.notify_all();
+}
+
+std::string kept_source_id(obs_source_t* source) {
+    obs_data_t* settings = obs_source_get_settings(source);
+    std::string id = obs_data_get_string(settings, "kelvara_source_uuid");
+    obs_data_release(settings);
+    return id;
+}
+
+void bring_to_front(QWidget& window) {
+    window.show();
+    window.activateWindow();
+    HeadlessHost::pump_until([&] { return QApplication::activeWindow() == &window; }, 2000);
 }
 
 std::string property_text(obs_source_t* source, const char* name) {

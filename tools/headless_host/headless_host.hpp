@@ -4,6 +4,7 @@
 
 class QAbstractButton;
 class QDialog;
+class QWidget;
 
 #include <chrono>
 #include <condition_variable>
@@ -50,6 +51,8 @@ public:
 
     // A kelvara_banner source made from the settings (a new reference; release with obs_source_release).
     obs_source_t* create_source(const std::string& name, obs_data_t* settings);
+    // The same, with the banner input and the QR code switch as its settings.
+    obs_source_t* create_source(const std::string& name, const std::string& url, bool qr_enabled = false);
     // Puts the source on output channel 0, or nothing.
     void show(obs_source_t* source);
 
@@ -106,6 +109,13 @@ bool click_property_button(obs_source_t* source, const char* name);
 QDialog* open_dialog();
 // How many dialogs are visible now.
 int open_dialog_count();
+
+// The ID the module keeps in a source's settings and names its snapshot file after (libobs 29.0 has no
+// source UUIDs).
+std::string kept_source_id(obs_source_t* source);
+
+// The operator is looking at OBS: the host's main window is shown and active.
+void bring_to_front(QWidget& window);
 
 // The text a person sees on a button (or reads to them): without the markers of its keyboard mnemonic.
 std::string shown_text(const QAbstractButton& button);
