@@ -215,19 +215,21 @@ TEST(HostModule, CreationWritesTheSnapshotOnlyForAFollowedBanner) {
 
 // libobs 29.0 knows no source UUIDs, so the module keeps an ID in the source's settings, and the approval
 // follows that ID: through a scene collection released and loaded again in one call on the UI thread (as OBS
-// Studio does it), through a reset of the settings (the window's Defaults, then OK), and through a snapshot
-// folder that refuses writes.
-TEST(HostModule, ApprovalSurvivesReloadsResetsAndRefusedWrites) {
+// Studio does it), through a reset of the settings (the window's Defaults, then OK), through a snapshot
+// folder that refuses writes, and into a second host process while the service never answers. Then once more
+// on a host that knows source UUIDs (libobs 29.1 and later, stood in for by a preloaded function).
+TEST(HostModule, ApprovalSurvivesReloadsResetsRefusedWritesAndRestarts) {
     auto source = accepted_source("reload", solid_png(40, 20, 0, 0, 255));
     const std::string id = source->kept_id();
     const auto snapshot = source->snapshot();
-    obs_data_t* saved = obs_save_source(source->get());
-    const std::string json = obs_data_get_json(saved); // a loaded source edits the settings object it was given
-    obs_data_release(saved);
-    const auto load = [&] {
-        obs_data_t* data = obs_data_create_from_json(json.c_str());
-        auto loaded = std::make_unique<TestSource>(obs_load_source(data));
-        obs_data_release(data);
+    const auto saved = config_root() / "saved-source.json";
+    obs_data_t* data = obs_save_source(source->get());
+    ASSERT_TRUE(obs_data_save_json(data, saved.c_str()));
+    obs_data_release(data);
+    const auto load = [&] { // from the file each time: a loaded source edits the settings object it was given
+        obs_data_t* loaded_data = obs_data_create_from_json_file(saved.c_str());
+        auto loaded = std::make_unique<TestSource>(obs_load_source(loaded_data));
+        obs_data_release(loaded_data);
         return loaded;
     };
     source->release_and_wait_for_destroy();
@@ -236,31 +238,20 @@ TEST(HostModule, ApprovalSurvivesReloadsResetsAndRefusedWrites) {
     EXPECT_EQ(reloaded->info_line("approved_revision"), "Approved revision: 1");
     obs_source_reset_settings(reloaded->get(), nullptr); // clears every key, hidden ones included
     EXPECT_TRUE(HeadlessHost::pump_until([&] { return reloaded->kept_id() == id; }, 3000));
-
     reloaded->release_and_wait_for_destroy();
-    const RefusedSaves refused(snapshot);
-    const std::string failure = "[kelvara] Cannot save restarted discovery: cannot open temporary approval snapshot";
-    const auto failures = log_count(failure);
-    const auto restarted = load();
-    EXPECT_EQ(restarted->info_line("approved_revision"), "Approved revision: 1");
-    EXPECT_EQ(log_count(failure), failures + 1);
-    shared_host().show(restarted->get());
-    EXPECT_TRUE(HeadlessHost::pump_until([] { return output_pixel(5, 5) == kBlue; }, 5000));
-    shared_host().show(nullptr);
-}
-
-// A second host process loads the saved source (its settings carry the identity) while the service never
-// answers: the approved banner is back from the snapshot alone. Then once more on a host that knows source
-// UUIDs (libobs 29.1 and later, stood in for by a preloaded function): the kept ID still names the snapshot.
-TEST(HostModule, RestartRestoresTheApprovedOutputFromTheSnapshot) {
-    const auto saved = config_root() / "restart-source.json";
     {
-        const auto source = accepted_source("restart", solid_png(120, 30, 0, 0, 255));
-        obs_data_t* data = obs_save_source(source->get());
-        ASSERT_TRUE(obs_data_save_json(data, saved.c_str()));
-        obs_data_release(data);
+        const RefusedSaves refused(snapshot);
+        const std::string failure =
+            "[kelvara] Cannot save restarted discovery: cannot open temporary approval snapshot";
+        const auto failures = log_count(failure);
+        const auto restarted = load();
+        EXPECT_EQ(restarted->info_line("approved_revision"), "Approved revision: 1");
+        EXPECT_EQ(log_count(failure), failures + 1);
+        shared_host().show(restarted->get());
+        EXPECT_TRUE(HeadlessHost::pump_until([] { return output_pixel(5, 5) == kBlue; }, 5000));
+        shared_host().show(nullptr);
+        restarted->release_and_wait_for_destroy();
     }
-    HeadlessHost::pump_events(100);
     for (const std::string preload : {"", "LD_PRELOAD=" KELVARA_UPGRADED_HOST_SHIM " "}) {
         const auto log = config_root() / (preload.empty() ? "child.log" : "upgraded-child.log");
         const std::string command = preload + "KELVARA_TEST_CONFIG_ROOT=" + config_root().string() +
@@ -273,7 +264,7 @@ TEST(HostModule, RestartRestoresTheApprovedOutputFromTheSnapshot) {
 TEST(HostRestart, ShowsTheSnapshotBeforeAnyAnswer) {
     const char* saved = std::getenv("KELVARA_RESTORE_SOURCE");
     if (saved == nullptr) {
-        GTEST_SKIP() << "runs as the second process of RestartRestoresTheApprovedOutputFromTheSnapshot";
+        GTEST_SKIP() << "runs as the second process of ApprovalSurvivesReloadsResetsRefusedWritesAndRestarts";
     }
     shared_service().add_fault({"/", -1, {}, standin::Delivery::silence});
     shared_host();
