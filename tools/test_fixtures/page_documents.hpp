@@ -15,7 +15,7 @@ using Members = std::vector<std::pair<std::string, std::string>>;
 inline std::string json_object(const Members& members) {
     std::string text = "{";
     for (const auto& [name, value] : members) {
-        text += (text.size() > 1 ? ",\"" : "\"") + name + "\":" + value;
+        text.append(text.size() > 1 ? ",\"" : "\"").append(name).append("\":").append(value);
     }
     return text + "}";
 }
@@ -70,7 +70,8 @@ inline Members page_members(const std::string& banner_id, const std::string& suc
 
 // The document announcing `revision` as the next one after anything below it.
 inline std::string modified_page(const std::string& banner_id, std::uint64_t revision) {
-    return json_object(page_members(banner_id, "[" + json_object(entry_members(banner_id, revision)) + "]"));
+    return json_object(
+        page_members(banner_id, std::string("[") + json_object(entry_members(banner_id, revision)) + "]"));
 }
 
 inline std::string available_empty_page(const std::string& banner_id) {
