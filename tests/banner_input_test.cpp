@@ -75,15 +75,12 @@ TEST(BannerInput, PollSecondsAreClampedWhateverTheInput) {
 
 TEST(BannerInput, SnapshotMatching) {
     const std::string inputs[] = {"abc", kPage + "abc/revision/7", kPage + "abc/revision/8", "a b"};
-    EngineState follow;
-    follow.banner_id = "abc";
-    EngineState pinned7 = follow;
-    pinned7.pinned = true;
-    pinned7.pinned_revision = 7;
-    EngineState other = follow;
-    other.banner_id = "ABC";
+    // a snapshot, which of the inputs it matches
     const std::pair<EngineState, std::array<bool, 4>> states[] = {
-        {follow, {true, false, false, false}}, {pinned7, {false, true, false, false}}, {other, {}}};
+        {{.banner_id = "abc"}, {true, false, false, false}},
+        {{.banner_id = "abc", .pinned = true, .pinned_revision = 7}, {false, true, false, false}},
+        {{.banner_id = "ABC"}, {}},
+    };
     for (const auto& [state, matches] : states) {
         for (std::size_t i = 0; i < std::size(inputs); ++i) {
             EXPECT_EQ(matches_snapshot(state, parse_source_settings(inputs[i], 60, false)), matches[i]) << inputs[i];

@@ -45,13 +45,10 @@ void log_sink(LogLevel level, const char* line) {
 
 // The frame's only pixel carries the generation.
 std::optional<RgbaImage> gated_frame(const DecodeJob& job) {
-    {
-        std::lock_guard lock(mutex);
-        started.push_back(job.generation);
-    }
-    while (held) {
-        std::this_thread::sleep_for(1ms);
-    }
+    std::unique_lock lock(mutex);
+    started.push_back(job.generation);
+    lock.unlock();
+    eventually([] { return !held; });
     auto image = RgbaImage::allocate(1, 1);
     std::fill_n(image.pixels.get(), 4, static_cast<std::uint8_t>(job.generation));
     return image;
@@ -113,9 +110,7 @@ TEST_F(DecodeWorkerTest, OnlyTheNewestSubmissionCounts) {
         worker.submit(revision, false, "");
     }
     held = false;
-    std::optional<DrawableTexture> texture;
-    ASSERT_TRUE(eventually([&] { return (texture = worker.update_texture()).has_value(); }));
-    EXPECT_EQ(drawn_generation(texture), 4);
+    ASSERT_TRUE(eventually([&] { return drawn_generation(worker.update_texture()) == 4; }));
     EXPECT_EQ(locked(started), (std::vector<std::uint64_t>{1, 4}));
     EXPECT_EQ(graphics.created, 1);
 
@@ -146,10 +141,7 @@ TEST_F(DecodeWorkerTest, TextureIsReplacedOnlyByAnUploadedFrame) {
 
     graphics.fail_create = true;
     worker.submit(revision, false, "");
-    std::optional<DrawableTexture> texture;
-    ASSERT_TRUE(eventually([&] { return (texture = worker.update_texture(), !locked(logged).empty()); }));
-    EXPECT_EQ(drawn_generation(texture), 2);
-    EXPECT_EQ(drawn_generation(worker.update_texture()), 2);
+    ASSERT_TRUE(eventually([&] { return drawn_generation(worker.update_texture()) == 2 && !locked(logged).empty(); }));
     EXPECT_EQ(graphics.destroyed, 1);
     EXPECT_EQ(locked(logged), (Log{{LogLevel::error, "[kelvara] Cannot upload approved banner texture"}}));
 }

@@ -59,13 +59,11 @@ TEST(PngDecoder, SamePixelsAsQtForEveryPngClass) {
                 } else if (transparency == colour_key) {
                     // The key is the first pixel's colour, so that some pixels really turn transparent.
                     const auto& row = plan.rows[0];
-                    const auto sample = [&](std::size_t i) -> png_uint_16 {
-                        return depth == 16 ? png_uint_16(row[2 * i] << 8 | row[2 * i + 1])
-                                           : png_uint_16(row[0] >> (8 - depth));
+                    const auto sample = [&](int i) {
+                        return png_uint_16(depth == 16 ? row[2 * i] << 8 | row[2 * i + 1] : row[i] >> (8 - depth));
                     };
-                    const bool rgb = colour_type == PNG_COLOR_TYPE_RGB;
-                    plan.transparent_colour =
-                        png_color_16{0, sample(0), sample(rgb ? 1 : 0), sample(rgb ? 2 : 0), sample(0)};
+                    const int rgb = colour_type == PNG_COLOR_TYPE_RGB ? 1 : 0;
+                    plan.transparent_colour = png_color_16{0, sample(0), sample(rgb), sample(2 * rgb), sample(0)};
                 }
                 const auto png = test::encode_png(plan);
                 EXPECT_EQ(ours(png), qt_rgba(png))
@@ -101,37 +99,37 @@ TEST(PngDecoder, AncillaryChunksTheOutputDoesNotUseAreSkipped) {
 }
 
 TEST(RenderLayout, SizesAndPlaces) {
-    const std::tuple<std::uint32_t, std::uint32_t, bool, RenderLayout> cases[] = {
-        {640, 100, false, {640, 100, 0, 0, 0, 0, 0, false}},
-        {1, 1, true, {81, 64, 0, 31, 17, 0, 64, true}},
-        {100, 500, true, {436, 500, 0, 0, 116, 90, 320, true}},
-        {8192, 8192, true, {8528, 8192, 0, 0, 8208, 3936, 320, true}},
-        {UINT32_MAX, 7, false, {UINT32_MAX, 7, 0, 0, 0, 0, 0, false}},
-        {UINT32_MAX - 80, 64, true, {UINT32_MAX, 64, 0, 0, UINT32_MAX - 64, 0, 64, true}},
+    const std::string zero = "banner dimensions must be nonzero", overflow = "render layout dimensions overflow";
+    // banner size, QR code enabled, the layout, or the message it is refused with
+    const std::tuple<std::uint32_t, std::uint32_t, bool, RenderLayout, std::string> cases[] = {
+        {640, 100, false, {640, 100, 0, 0, 0, 0, 0, false}, ""},
+        {1, 1, true, {81, 64, 0, 31, 17, 0, 64, true}, ""},
+        {100, 500, true, {436, 500, 0, 0, 116, 90, 320, true}, ""},
+        {8192, 8192, true, {8528, 8192, 0, 0, 8208, 3936, 320, true}, ""},
+        {UINT32_MAX, 7, false, {UINT32_MAX, 7, 0, 0, 0, 0, 0, false}, ""},
+        {UINT32_MAX - 80, 64, true, {UINT32_MAX, 64, 0, 0, UINT32_MAX - 64, 0, 64, true}, ""},
+        {0, 10, true, {}, zero},
+        {10, 0, true, {}, zero},
+        {UINT32_MAX - 79, 64, true, {}, overflow},
+        {UINT32_MAX - 15, 64, true, {}, overflow},
     };
-    for (const auto& [width, height, qr, expected] : cases) {
-        EXPECT_EQ(compute_render_layout(width, height, qr), expected) << width << "x" << height;
-    }
-    for (const auto& [width, height, message] : {std::tuple{0U, 10U, "banner dimensions must be nonzero"},
-                                                 {10U, 0U, "banner dimensions must be nonzero"},
-                                                 {UINT32_MAX - 79, 64U, "render layout dimensions overflow"},
-                                                 {UINT32_MAX - 15, 64U, "render layout dimensions overflow"}}) {
+    for (const auto& [width, height, qr, expected, message] : cases) {
+        RenderLayout layout;
+        std::string error;
         try {
-            compute_render_layout(width, height, true);
-            ADD_FAILURE() << width << "x" << height << " accepted";
-        } catch (const std::invalid_argument& error) {
-            EXPECT_STREQ(error.what(), message);
+            layout = compute_render_layout(width, height, qr);
+        } catch (const std::invalid_argument& refused) {
+            error = refused.what();
         }
+        EXPECT_EQ(std::pair(layout, error), std::pair(expected, message)) << width << "x" << height;
     }
 }
 
 std::string read_qr_code(const RgbaImage& frame) {
     std::vector<std::uint8_t> grey(std::size_t{frame.width} * frame.height);
-    for (std::uint32_t y = 0; y < frame.height; ++y) {
-        for (std::uint32_t x = 0; x < frame.width; ++x) {
-            const std::uint8_t* p = frame.pixel(x, y);
-            grey[std::size_t{y} * frame.width + x] = p[3] == 0 ? 255 : p[0]; // transparent reads as paper
-        }
+    for (std::size_t i = 0; i < grey.size(); ++i) {
+        const std::uint8_t* p = frame.pixels.get() + 4 * i;
+        grey[i] = p[3] == 0 ? 255 : p[0]; // transparent reads as paper
     }
     zbar::ImageScanner scanner;
     scanner.set_config(zbar::ZBAR_NONE, zbar::ZBAR_CFG_ENABLE, 1);
@@ -144,30 +142,30 @@ struct Square {
     int x0, y0, side, module;
 };
 
-// Counts the pixels that differ from the banner, and stray pixels: outside the banner and the square anything
-// but transparent, in the square's quiet zone anything but white, in the symbol anything but black or white.
-std::pair<int, int> mismatches(const RgbaImage& frame, const std::vector<std::uint8_t>& banner,
-                               std::uint32_t banner_width, std::uint32_t banner_y, const Square& q) {
+// Pixels that differ from the banner, and stray ones: outside the banner and the square anything but
+// transparent, in the square's quiet zone anything but white, in the symbol anything but black or white.
+int wrong_pixels(const RgbaImage& frame, const std::vector<std::uint8_t>& banner, std::uint32_t banner_width,
+                 std::uint32_t banner_y, const Square& q) {
     const auto height = static_cast<std::uint32_t>(banner.size() / 4 / banner_width);
     const int quiet = 4 * q.module;
-    int banner_mismatches = 0, stray = 0;
+    int wrong = 0;
     for (std::uint32_t y = 0; y < frame.height; ++y) {
         for (std::uint32_t x = 0; x < frame.width; ++x) {
             const std::uint8_t* p = frame.pixel(x, y);
             const int dx = int(x) - q.x0, dy = int(y) - q.y0;
             const bool white = p[0] == 255 && p[1] == 255 && p[2] == 255 && p[3] == 255;
             if (x < banner_width && y >= banner_y && y < banner_y + height) {
-                banner_mismatches += !std::equal(p, p + 4, &banner[(std::size_t{y - banner_y} * banner_width + x) * 4]);
+                wrong += !std::equal(p, p + 4, &banner[(std::size_t{y - banner_y} * banner_width + x) * 4]);
             } else if (std::min(dx, dy) >= quiet && std::max(dx, dy) < q.side - quiet) {
-                stray += !white && !(p[0] == 0 && p[1] == 0 && p[2] == 0 && p[3] == 255);
+                wrong += !white && !(p[0] == 0 && p[1] == 0 && p[2] == 0 && p[3] == 255);
             } else if (std::min(dx, dy) >= 0 && std::max(dx, dy) < q.side) {
-                stray += !white;
+                wrong += !white;
             } else {
-                stray += p[0] || p[1] || p[2] || p[3];
+                wrong += p[0] || p[1] || p[2] || p[3];
             }
         }
     }
-    return {banner_mismatches, stray};
+    return wrong;
 }
 
 // The banner's pixels as given, the QR code where it belongs; a symbol too large for the area overhangs it
@@ -190,7 +188,7 @@ TEST(FrameComposer, BannerUnscaledBesideTheQrCode) {
         const auto frame = compose_banner_frame(png, qr_enabled, text);
         ASSERT_TRUE(frame);
         ASSERT_EQ(std::pair(frame->width, frame->height), std::pair(canvas_width, canvas_height));
-        EXPECT_EQ(mismatches(*frame, qt_rgba(png), width, banner_y, square), std::pair(0, 0)) << width;
+        EXPECT_EQ(wrong_pixels(*frame, qt_rgba(png), width, banner_y, square), 0) << width;
         if (qr_enabled && text == url) {
             EXPECT_EQ(read_qr_code(*frame), url); // an independent reader finds the text
         }
