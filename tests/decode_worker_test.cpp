@@ -54,8 +54,7 @@ std::optional<RgbaImage> gated_frame(const DecodeJob& job) {
     return image;
 }
 
-// Textures are heap cells holding the first byte of their frame, so that a double or missing destroy shows
-// up under the sanitizers.
+// Textures are heap cells holding their frame's first byte: the sanitizers see a double or missing destroy.
 struct FakeGraphics {
     int created = 0, destroyed = 0, graphics_entered = 0;
     bool fail_create = false;
@@ -101,8 +100,7 @@ struct DecodeWorkerTest : ::testing::Test {
     }
 };
 
-// A job overtaken before it starts is dropped, a frame overtaken while it is made is thrown away, and an
-// empty submission clears the output at once.
+// An overtaken job is dropped, an overtaken frame thrown away, and an empty submission clears at once.
 TEST_F(DecodeWorkerTest, OnlyTheNewestSubmissionCounts) {
     hold(true);
     ASSERT_TRUE(submit_until_started(1));
@@ -126,8 +124,7 @@ TEST_F(DecodeWorkerTest, OnlyTheNewestSubmissionCounts) {
     EXPECT_EQ(locked(started), (std::vector<std::uint64_t>{5}));
 }
 
-// A change of revision never blanks the output: the old texture stays while the new frame is decoded, and
-// when it cannot be uploaded.
+// The old texture stays while the new frame is decoded, and when that frame cannot be uploaded.
 TEST_F(DecodeWorkerTest, TextureIsReplacedOnlyByAnUploadedFrame) {
     EXPECT_FALSE(worker.update_texture()); // nothing delivered: nothing to draw, nothing logged
     worker.submit(revision, false, "");

@@ -38,9 +38,8 @@ PngPlan random_plan(int colour_type, int bit_depth, std::uint32_t seed, std::uin
 
 TEST(PngDecoder, SamePixelsAsQtForEveryPngClass) {
     enum Transparency { none, palette_alpha, colour_key };
-    // Every colour type at every depth (grey's 1 to 16), then each kind of transparency: a colour key for grey
-    // and RGB, alpha for half a palette. Not here: 16-bit RGB with a colour key, which Qt 6.4 decodes with
-    // shifted samples (see PngDecoder).
+    // Every colour type at every depth, then a colour key for grey and RGB, alpha for half a palette. Not
+    // 16-bit RGB with a colour key, which Qt 6.4 decodes with shifted samples (see PngDecoder).
     const std::tuple<int, std::vector<int>, Transparency> classes[] = {
         {PNG_COLOR_TYPE_GRAY, {1, 2, 4, 8, 16}, none}, {PNG_COLOR_TYPE_GRAY_ALPHA, {8, 16}, none},
         {PNG_COLOR_TYPE_RGB, {8, 16}, none},           {PNG_COLOR_TYPE_RGBA, {8, 16}, none},
@@ -87,8 +86,8 @@ TEST(PngDecoder, DamagedFilesDecodeToNothing) {
     EXPECT_TRUE(ours(too_wide).empty());
 }
 
-// Text never changes a pixel of the output, so more text chunks than a decoder keeps must not stop the decode.
-// (A text chunk that would inflate to gigabytes costs nothing either: see the output peak memory benchmark.)
+// Text never changes a pixel, so more text chunks than libpng keeps must not stop the decode (a huge one: see
+// the output peak memory benchmark).
 TEST(PngDecoder, AncillaryChunksTheOutputDoesNotUseAreSkipped) {
     const auto clean = test::encode_png(random_plan(PNG_COLOR_TYPE_RGBA, 8, 99));
     auto png = clean;
@@ -142,8 +141,8 @@ struct Square {
     int x0, y0, side, module;
 };
 
-// Pixels that differ from the banner, and stray ones: outside the banner and the square anything but
-// transparent, in the square's quiet zone anything but white, in the symbol anything but black or white.
+// Pixels unlike the banner's; elsewhere any but transparent, in the quiet zone any but white, in the symbol
+// any but black or white.
 int wrong_pixels(const RgbaImage& frame, const std::vector<std::uint8_t>& banner, std::uint32_t banner_width,
                  std::uint32_t banner_y, const Square& q) {
     const auto height = static_cast<std::uint32_t>(banner.size() / 4 / banner_width);
@@ -168,8 +167,7 @@ int wrong_pixels(const RgbaImage& frame, const std::vector<std::uint8_t>& banner
     return wrong;
 }
 
-// The banner's pixels as given, the QR code where it belongs; a symbol too large for the area overhangs it
-// and is cut off at the canvas's edges.
+// The banner as given, the QR code where it belongs; a symbol too large for its area is cut off at the canvas.
 TEST(FrameComposer, BannerUnscaledBesideTheQrCode) {
     const std::string url = "https://kelvara.com/banner/abc_DEF-123"; // version 3: 29 modules, 37 with the quiet zone
     const std::string long_text = url + "/" + std::string(200, 'x');  // version 11: 61 modules

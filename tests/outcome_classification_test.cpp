@@ -68,9 +68,8 @@ TEST(OutcomeClassification, DiscoveryReplyTable) {
     }
 }
 
-// The revision's own rules (size, header, bytes) are is_valid_revision's; these are the reply's. Error statuses
-// keep their meaning whether or not the reply also ended with a network error; any other reply that ended with
-// one was cut short, even when the PNG header that arrived would pass.
+// The revision's own rules are is_valid_revision's; these are the reply's. A reply that ended with a network
+// error was cut short (its PNG header may pass), unless its status is an error status, which keeps its meaning.
 TEST(OutcomeClassification, ImageStepKeepsRevisionAndTagOnlyWithAValidWholeImage) {
     using Change = void (*)(ImageResponseView&, RenderRevision&);
     // change to a whole 200 reply with the announced revision's PNG, reply ended without a network error, outcome
@@ -97,14 +96,11 @@ TEST(OutcomeClassification, ImageStepKeepsRevisionAndTagOnlyWithAValidWholeImage
     };
     for (std::size_t row = 0; row < std::size(cases); ++row) {
         const auto& [change, no_error, kind] = cases[row];
-        RenderRevision revision = make_revision(kBanner, 7); // as the page announces it: no image, no size
-        revision.image_bytes = {};
-        revision.width = revision.height = 0;
+        RenderRevision revision{kBanner, 7, 70, kImage, "image/png", {}}; // as the page announces it: no image, no size
         ImageResponseView view{200, kImage, "image/png", png_header_bytes(64, 16), false};
         change(view, revision);
         const auto outcome = apply_image_response({Kind::modified, revision, V}, view, no_error);
-        RenderRevision complete = make_revision(kBanner, 7);
-        complete.image_bytes = ImageBytes(view.body);
+        const RenderRevision complete{kBanner, 7, 70, kImage, "image/png", ImageBytes(view.body), 64, 16};
         EXPECT_EQ(std::tie(outcome.kind, outcome.revision, outcome.etag),
                   std::tuple(kind, kind == Kind::modified ? std::optional(complete) : std::nullopt,
                              kind == Kind::modified ? V : N))

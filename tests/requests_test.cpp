@@ -10,6 +10,7 @@ namespace {
 
 using test::make_revision;
 using test::png_header_bytes;
+using Change = void (*)(RenderRevision&);
 
 TEST(BannerId, AlphabetAndLength) {
     for (const std::string& id : std::vector<std::string>{"abc_DEF-123", "A", "-_", std::string(128, 'x')}) {
@@ -66,9 +67,7 @@ TEST(DiscoveryRequestBuilder, UrlHeadersAndLimits) {
     }
 }
 
-// Which image URLs are the service's own is told by the URL form table below.
 TEST(ImageRequestBuilder, OnlyUndownloadedServiceImages) {
-    using Change = void (*)(RenderRevision&);
     const std::tuple<Change, std::uint64_t, bool> cases[] = {
         {[](auto&) {}, 5000, true},
         {[](auto& r) { r.image_url = banner_revision_image_url("abc", 42); }, 5000, true},
@@ -87,9 +86,7 @@ TEST(ImageRequestBuilder, OnlyUndownloadedServiceImages) {
     };
     for (std::size_t row = 0; row < std::size(cases); ++row) {
         const auto& [change, timeout, built] = cases[row];
-        RenderRevision revision = make_revision("abc", 42);
-        revision.image_bytes = {};
-        revision.width = revision.height = 0;
+        RenderRevision revision{"abc", 42, 420, render_image_url("abc", 42), "image/png", {}}; // no image, no size
         change(revision);
         const auto http = build_image_http_request(revision, timeout);
         EXPECT_EQ(http, built ? std::optional(ImageHttpRequest{revision.image_url, timeout, 16777216}) : std::nullopt)
@@ -112,7 +109,6 @@ ImageBytes header_with(std::size_t at, std::uint8_t value, std::size_t size = 33
 }
 
 TEST(RevisionValidity, EveryRule) {
-    using Change = void (*)(RenderRevision&);
     const std::pair<Change, bool> cases[] = {
         {[](auto&) {}, true},
         {[](auto& r) { r.image_url = banner_revision_image_url("abc", 42); }, true},
