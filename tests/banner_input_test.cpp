@@ -17,9 +17,7 @@ const std::string kPage = "https://kelvara.com/banner/";
 
 TEST(BannerInput, AcceptedAndRefusedInputs) {
     using enum BannerInputKind;
-    const std::string id128(128, 'a');
-    const std::string id129(129, 'a');
-    const std::string huge(200000, 'a');
+    const std::string id128(128, 'a'), id129(129, 'a'), huge(200000, 'a');
     // input, kind, banner ID, revision, message
     const std::tuple<std::string, BannerInputKind, std::string, std::uint64_t, std::string> cases[] = {
         {"abc_DEF-123", banner, "abc_DEF-123", 0, ""},

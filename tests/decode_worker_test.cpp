@@ -55,34 +55,33 @@ std::optional<RgbaImage> gated_frame(const DecodeJob& job) {
 }
 
 // Textures are heap cells holding their frame's first byte: the sanitizers see a double or missing destroy.
-struct FakeGraphics {
-    int created = 0, destroyed = 0, graphics_entered = 0;
-    bool fail_create = false;
+// The worker calls these on the test's own thread (update_texture, stop).
+int created = 0, destroyed = 0, graphics_entered = 0;
+bool fail_create = false;
 
-    TextureBackend backend() {
-        const auto create = [](void* self, std::uint32_t, std::uint32_t, const std::uint8_t* rgba) -> void* {
-            auto& graphics = *static_cast<FakeGraphics*>(self);
-            return graphics.fail_create ? nullptr : (++graphics.created, new std::uint8_t(rgba[0]));
-        };
-        const auto destroy = [](void* self, void* texture) {
-            ++static_cast<FakeGraphics*>(self)->destroyed;
-            delete static_cast<std::uint8_t*>(texture);
-        };
-        return {this, create, destroy, [](void* self) { ++static_cast<FakeGraphics*>(self)->graphics_entered; },
-                [](void*) {}};
-    }
-};
+void* create_texture(void*, std::uint32_t, std::uint32_t, const std::uint8_t* rgba) {
+    return fail_create ? nullptr : (++created, new std::uint8_t(rgba[0]));
+}
+
+void destroy_texture(void*, void* texture) {
+    ++destroyed;
+    delete static_cast<std::uint8_t*>(texture);
+}
+
+const TextureBackend kGraphics{nullptr, create_texture, destroy_texture, [](void*) { ++graphics_entered; },
+                               [](void*) {}};
 
 int drawn_generation(const std::optional<DrawableTexture>& texture) {
     return texture ? *static_cast<std::uint8_t*>(texture->texture) : -1;
 }
 
 struct DecodeWorkerTest : ::testing::Test {
-    FakeGraphics graphics;
-    DecodeWorker worker{graphics.backend(), gated_frame};
+    DecodeWorker worker{kGraphics, gated_frame};
     const std::optional<RenderRevision> revision = test::make_revision("abc", 1);
 
     DecodeWorkerTest() {
+        created = destroyed = graphics_entered = 0;
+        fail_create = false;
         logged = {};
         hold(false);
         set_log_sink(log_sink);
@@ -110,7 +109,7 @@ TEST_F(DecodeWorkerTest, OnlyTheNewestSubmissionCounts) {
     held = false;
     ASSERT_TRUE(eventually([&] { return drawn_generation(worker.update_texture()) == 4; }));
     EXPECT_EQ(locked(started), (std::vector<std::uint64_t>{1, 4}));
-    EXPECT_EQ(graphics.created, 1);
+    EXPECT_EQ(created, 1);
 
     hold(true);
     ASSERT_TRUE(submit_until_started(5));
@@ -118,7 +117,7 @@ TEST_F(DecodeWorkerTest, OnlyTheNewestSubmissionCounts) {
     worker.submit(std::nullopt, false, "");
     held = false;
     EXPECT_FALSE(worker.update_texture());
-    EXPECT_EQ(graphics.destroyed, 1);
+    EXPECT_EQ(destroyed, 1);
     std::this_thread::sleep_for(20ms);
     EXPECT_FALSE(worker.update_texture()); // the overtaken frame never arrives
     EXPECT_EQ(locked(started), (std::vector<std::uint64_t>{5}));
@@ -134,12 +133,12 @@ TEST_F(DecodeWorkerTest, TextureIsReplacedOnlyByAnUploadedFrame) {
     EXPECT_EQ(drawn_generation(worker.update_texture()), 1);
     held = false;
     ASSERT_TRUE(eventually([&] { return drawn_generation(worker.update_texture()) == 2; }));
-    EXPECT_EQ(graphics.destroyed, 1);
+    EXPECT_EQ(destroyed, 1);
 
-    graphics.fail_create = true;
+    fail_create = true;
     worker.submit(revision, false, "");
     ASSERT_TRUE(eventually([&] { return drawn_generation(worker.update_texture()) == 2 && !locked(logged).empty(); }));
-    EXPECT_EQ(graphics.destroyed, 1);
+    EXPECT_EQ(destroyed, 1);
     EXPECT_EQ(locked(logged), (Log{{LogLevel::error, "[kelvara] Cannot upload approved banner texture"}}));
 }
 
@@ -156,12 +155,12 @@ TEST_F(DecodeWorkerTest, StopAbandonsPendingJobsAndDestroysTheTextureOnce) {
     worker.stop();
     worker.submit(revision, false, "");
     EXPECT_EQ(locked(started), (std::vector<std::uint64_t>{2}));
-    EXPECT_EQ(graphics.destroyed, 1);
-    EXPECT_EQ(graphics.graphics_entered, 1);
+    EXPECT_EQ(destroyed, 1);
+    EXPECT_EQ(graphics_entered, 1);
 }
 
 TEST_F(DecodeWorkerTest, UndecodablePngIsReportedOnceAndTheBannerStays) {
-    DecodeWorker decoding(graphics.backend());
+    DecodeWorker decoding(kGraphics);
     const auto png = test::encode_rgba_png(4, 2, std::vector<std::uint8_t>(4 * 2 * 4, 7));
     auto banner = *revision;
     banner.image_bytes = ImageBytes(png);

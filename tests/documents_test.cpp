@@ -109,9 +109,7 @@ const Members kPage = page_members(kBanner, "[" + json_object(kEntry) + "]");
 const auto page_with = [](auto name, auto value) { return json_object(with(kPage, name, value)); };
 const auto list_of = [](const Members& entry) { return page_with("successors", "[" + json_object(entry) + "]"); };
 const auto entry_with = [](auto name, auto value) { return list_of(with(kEntry, name, value)); };
-const auto padded_to = [](const std::string& text, std::size_t size) {
-    return text + std::string(size - text.size(), ' ');
-};
+const auto padded_to = [](std::string text, std::size_t size) { return text.append(size - text.size(), ' '); };
 std::string unavailable(const std::string& status, const std::string& successors = "[]") {
     return json_object(page_members(kBanner, successors, status, false));
 }
