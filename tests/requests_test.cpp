@@ -135,23 +135,20 @@ TEST(RevisionValidity, EveryRule) {
 }
 
 TEST(RevisionValidity, ImageUrlFormsOfKnownUrls) {
-    const std::pair<const char*, ImageUrlForm> cases[] = {
-        {"https://kelvara.com/banner/abc/render/42/image", ImageUrlForm::render},
-        {"https://kelvara.com/banner/abc/revision/42/image", ImageUrlForm::revision},
-        {"https://kelvara.com/banner/abc/render/042/image", ImageUrlForm::none},
-        {"https://kelvara.com/banner/abc/revision/41/image", ImageUrlForm::none},
-        {"https://kelvara.com/banner/abc/render/42", ImageUrlForm::none},
-        {"https://kelvara.com/banner/abc/render/42/image/", ImageUrlForm::none},
-        {"https://kelvara.com/banner/abcd/render/42/image", ImageUrlForm::none},
-        {"https://kelvara.com/banner/ab/render/42/image", ImageUrlForm::none},
-        {"https://www.kelvara.com/banner/abc/render/42/image", ImageUrlForm::none},
-        {"https://kelvara.com/banner/abc/preview/42/image", ImageUrlForm::none},
+    using enum ImageUrlForm;
+    const std::string at = "https://kelvara.com/banner/";
+    const std::pair<std::string, ImageUrlForm> cases[] = {
+        {at + "abc/render/42/image", render}, {at + "abc/revision/42/image", revision},
+        {at + "abc/render/042/image", none},  {at + "abc/revision/41/image", none},
+        {at + "abc/render/42", none},         {at + "abc/render/42/image/", none},
+        {at + "abcd/render/42/image", none},  {at + "ab/render/42/image", none},
+        {at + "abc/preview/42/image", none},  {"https://www.kelvara.com/banner/abc/render/42/image", none},
     };
     for (const auto& [url, form] : cases) {
-        RenderRevision revision = make_revision("abc", 42);
-        revision.image_url = url;
-        EXPECT_EQ(image_url_form(revision), form) << url;
-        EXPECT_EQ(has_render_image_url(revision), form == ImageUrlForm::render) << url;
+        RenderRevision with_url = make_revision("abc", 42);
+        with_url.image_url = url;
+        EXPECT_EQ(image_url_form(with_url), form) << url;
+        EXPECT_EQ(has_render_image_url(with_url), form == render) << url;
     }
 }
 
