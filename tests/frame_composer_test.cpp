@@ -29,9 +29,8 @@ std::vector<std::uint8_t> qt_rgba(const std::vector<std::uint8_t>& png) {
     return std::vector<std::uint8_t>(image.constBits(), image.constBits() + image.sizeInBytes());
 }
 
-PngPlan random_plan(int colour_type, int bit_depth, std::uint32_t seed, std::uint32_t width = 37,
-                    std::uint32_t height = 23) {
-    PngPlan plan{.width = width, .height = height, .colour_type = colour_type, .bit_depth = bit_depth};
+PngPlan random_plan(int type, int bit_depth, std::uint32_t seed, std::uint32_t width = 37, std::uint32_t height = 23) {
+    PngPlan plan{.width = width, .height = height, .colour_type = type, .bit_depth = bit_depth};
     test::fill_random(plan, seed);
     return plan;
 }
