@@ -62,7 +62,7 @@ TEST(BannerInput, AcceptedAndRefusedInputs) {
 
 TEST(BannerInput, PollSecondsAreClampedWhateverTheInput) {
     const std::pair<std::int64_t, std::int32_t> cases[] = {
-        {-5, 60},     {0, 60},      {60, 60},          {61, 61},        {3599, 3599},
+        {59, 60},     {0, 60},      {60, 60},          {61, 61},        {3599, 3599},
         {3600, 3600}, {3601, 3600}, {INT64_MAX, 3600}, {INT64_MIN, 60},
     };
     for (const auto& [stored, expected] : cases) {
