@@ -54,8 +54,7 @@ std::optional<RgbaImage> gated_frame(const DecodeJob& job) {
     return image;
 }
 
-// Textures are heap cells holding their frame's first byte: the sanitizers see a double or missing destroy.
-// The worker calls these on the test's own thread (update_texture, stop).
+// Textures: heap cells with their frame's first byte (sanitizers see a double or missing destroy); test thread only.
 int created = 0, destroyed = 0, graphics_entered = 0;
 bool fail_create = false;
 

@@ -17,9 +17,7 @@ using Tag = std::optional<std::string>;
 
 const std::string kBanner = "b-1";
 constexpr std::uint64_t kAfter = 6;
-const Tag V = "W/\"v7\""; // a valid entity tag
-const Tag I = "v7";       // an invalid one
-const Tag N;
+const Tag V = "W/\"v7\"", I = "v7", N; // a valid entity tag, an invalid one, none
 const std::string kImage = "https://kelvara.com/banner/b-1/render/7/image";
 
 TEST(OutcomeClassification, DiscoveryReplyTable) {

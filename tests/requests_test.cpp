@@ -8,8 +8,7 @@
 namespace kelvara {
 namespace {
 
-using test::make_revision;
-using test::png_header_bytes;
+using namespace kelvara::test;
 using Change = void (*)(RenderRevision&);
 
 TEST(BannerId, AlphabetAndLength) {
