@@ -181,9 +181,7 @@ TEST(FrameComposer, BannerUnscaledBesideTheQrCode) {
         ASSERT_TRUE(frame);
         ASSERT_EQ(std::pair(frame->width, frame->height), std::pair(canvas_width, canvas_height));
         EXPECT_EQ(wrong_pixels(*frame, qt_rgba(png), width, banner_y, square), 0) << width;
-        if (qr_enabled && text == url) {
-            EXPECT_EQ(read_qr_code(*frame), url); // an independent reader finds the text
-        }
+        EXPECT_EQ(read_qr_code(*frame), qr_enabled ? text : ""); // an independent reader finds the text
     }
 }
 
