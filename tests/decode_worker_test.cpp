@@ -54,7 +54,7 @@ std::optional<RgbaImage> gated_frame(const DecodeJob& job) {
     return image;
 }
 
-// Textures: heap cells with their frame's first byte (sanitizers see a double or missing destroy); test thread only.
+// Textures: heap cells with their frame's first byte, so sanitizers see a bad destroy; never on the worker thread.
 int created = 0, destroyed = 0, graphics_entered = 0;
 bool fail_create = false;
 
