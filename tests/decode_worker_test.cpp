@@ -91,8 +91,9 @@ struct DecodeWorkerTest : ::testing::Test {
         started.clear();
         held = hold;
     }
-    // Submits the job of `generation` and waits until its decode starts.
-    bool submit_until_started(std::uint64_t generation) {
+    // Submits the job of `generation` and waits until its decode starts, held there until `held` is cleared.
+    bool submit_held(std::uint64_t generation) {
+        hold(true);
         worker.submit(revision, false, "");
         return eventually([&] { return !locked(started).empty() && locked(started).back() == generation; });
     }
@@ -100,8 +101,7 @@ struct DecodeWorkerTest : ::testing::Test {
 
 // An overtaken job is dropped, an overtaken frame thrown away, and an empty submission clears at once.
 TEST_F(DecodeWorkerTest, OnlyTheNewestSubmissionCounts) {
-    hold(true);
-    ASSERT_TRUE(submit_until_started(1));
+    ASSERT_TRUE(submit_held(1));
     for (int i = 0; i < 3; ++i) {
         worker.submit(revision, false, "");
     }
@@ -110,8 +110,7 @@ TEST_F(DecodeWorkerTest, OnlyTheNewestSubmissionCounts) {
     EXPECT_EQ(locked(started), (std::vector<std::uint64_t>{1, 4}));
     EXPECT_EQ(created, 1);
 
-    hold(true);
-    ASSERT_TRUE(submit_until_started(5));
+    ASSERT_TRUE(submit_held(5));
     worker.submit(revision, false, ""); // pending, then dropped by the empty submission
     worker.submit(std::nullopt, false, "");
     held = false;
@@ -127,8 +126,7 @@ TEST_F(DecodeWorkerTest, TextureIsReplacedOnlyByAnUploadedFrame) {
     EXPECT_FALSE(worker.update_texture()); // nothing delivered: nothing to draw, nothing logged
     worker.submit(revision, false, "");
     ASSERT_TRUE(eventually([&] { return drawn_generation(worker.update_texture()) == 1; }));
-    hold(true);
-    ASSERT_TRUE(submit_until_started(2));
+    ASSERT_TRUE(submit_held(2));
     EXPECT_EQ(drawn_generation(worker.update_texture()), 1);
     held = false;
     ASSERT_TRUE(eventually([&] { return drawn_generation(worker.update_texture()) == 2; }));
@@ -144,8 +142,7 @@ TEST_F(DecodeWorkerTest, TextureIsReplacedOnlyByAnUploadedFrame) {
 TEST_F(DecodeWorkerTest, StopAbandonsPendingJobsAndDestroysTheTextureOnce) {
     worker.submit(revision, false, "");
     ASSERT_TRUE(eventually([&] { return worker.update_texture().has_value(); }));
-    hold(true);
-    ASSERT_TRUE(submit_until_started(2));
+    ASSERT_TRUE(submit_held(2));
     worker.submit(revision, false, ""); // pending when stop comes
     std::thread stopping([&] { worker.stop(); });
     std::this_thread::sleep_for(20ms);

@@ -41,14 +41,13 @@ TEST(EntityTag, Syntax) {
 
 TEST(DiscoveryRequestBuilder, UrlHeadersAndLimits) {
     enum Built { refused, untagged, tagged }; // an invalid stored tag is left out, the request still built
-    const std::nullopt_t N = std::nullopt;
     const std::string id129(129, 'a');
     // banner ID, stored tag, time-out, cursor, what is built
     const std::tuple<std::string, std::optional<std::string>, std::uint64_t, std::uint64_t, Built> cases[] = {
-        {"abc", N, 5000, 0, untagged},     {"abc", "\"v1\"", 5000, 7, tagged},    {"abc", "W/\"v1\"", 1, 7, tagged},
+        {"abc", {}, 5000, 0, untagged},    {"abc", "\"v1\"", 5000, 7, tagged},    {"abc", "W/\"v1\"", 1, 7, tagged},
         {"abc", "v1", 30000, 7, untagged}, {"abc", "\"a b\"", 5000, 7, untagged}, {"abc", "", 5000, 7, untagged},
-        {"abc", N, 0, 0, refused},         {"abc", N, 30001, 0, refused},         {id129, N, 5000, 0, refused},
-        {"a/b", N, 5000, 0, refused},
+        {"abc", {}, 0, 0, refused},        {"abc", {}, 30001, 0, refused},        {id129, {}, 5000, 0, refused},
+        {"a/b", {}, 5000, 0, refused},
     };
     for (const auto& [id, tag, timeout, after, built] : cases) {
         std::map<std::string, std::string> headers{{"Accept", "application/json"}};
