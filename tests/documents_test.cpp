@@ -145,8 +145,7 @@ TEST(RevisionPage, DecodesEveryAllowedFormOfTheSchema) {
 }
 
 TEST(RevisionPage, AnyDepartureFromTheSchemaIsMalformed) {
-    const std::string entry = json_object(kEntry);
-    const std::string page_42 = render_page_url(kBanner, 42);
+    const std::string entry = json_object(kEntry), page_42 = render_page_url(kBanner, 42);
     const std::string flags = R"({"containsPaidArtwork":true,"containsFilterChange":false,"containsModeration")";
     const std::vector<std::string> malformed[] = {
         {"", padded_to(modified_page(kBanner, 42), 16385), "[" + modified_page(kBanner, 42) + "]"},

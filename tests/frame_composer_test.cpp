@@ -14,19 +14,19 @@ namespace kelvara {
 namespace {
 
 using test::PngPlan;
+using Bytes = std::vector<std::uint8_t>;
 
 // Our pixels, rows without padding; empty when the file does not decode.
-std::vector<std::uint8_t> ours(const std::vector<std::uint8_t>& png) {
+Bytes ours(const Bytes& png) {
     const auto frame = compose_banner_frame(png, false, "");
-    return frame ? std::vector<std::uint8_t>(frame->pixels.get(), frame->pixels.get() + frame->size_bytes())
-                 : std::vector<std::uint8_t>();
+    return frame ? Bytes(frame->pixels.get(), frame->pixels.get() + frame->size_bytes()) : Bytes();
 }
 
 // What Qt makes of the same bytes (RGBA scanlines are 32-bit aligned, hence unpadded).
-std::vector<std::uint8_t> qt_rgba(const std::vector<std::uint8_t>& png) {
+Bytes qt_rgba(const Bytes& png) {
     const auto bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(png.data()), qsizetype(png.size()));
     const QImage image = QImage::fromData(bytes, "PNG").convertToFormat(QImage::Format_RGBA8888);
-    return std::vector<std::uint8_t>(image.constBits(), image.constBits() + image.sizeInBytes());
+    return Bytes(image.constBits(), image.constBits() + image.sizeInBytes());
 }
 
 PngPlan random_plan(int type, int bit_depth, std::uint32_t seed, std::uint32_t width = 37, std::uint32_t height = 23) {
@@ -67,10 +67,10 @@ TEST(PngDecoder, SamePixelsAsQtForEveryPngClass) {
 }
 
 TEST(PngDecoder, DamagedFilesDecodeToNothing) {
-    const auto png = test::encode_rgba_png(16, 8, std::vector<std::uint8_t>(16 * 8 * 4, 200));
+    const auto png = test::encode_rgba_png(16, 8, Bytes(16 * 8 * 4, 200));
     ASSERT_FALSE(ours(png).empty());
     for (std::size_t length = 0; length < png.size() - 12; length += 7) { // everything short of IEND
-        EXPECT_TRUE(ours(std::vector<std::uint8_t>(png.begin(), png.begin() + length)).empty()) << length;
+        EXPECT_TRUE(ours(Bytes(png.begin(), png.begin() + length)).empty()) << length;
     }
     auto corrupt = png;
     corrupt[40] ^= 0xFF; // inside IDAT: its CRC no longer matches
@@ -119,7 +119,7 @@ TEST(RenderLayout, SizesAndPlaces) {
 }
 
 std::string read_qr_code(const RgbaImage& frame) {
-    std::vector<std::uint8_t> grey(std::size_t{frame.width} * frame.height);
+    Bytes grey(std::size_t{frame.width} * frame.height);
     for (std::size_t i = 0; i < grey.size(); ++i) {
         const std::uint8_t* p = frame.pixels.get() + 4 * i;
         grey[i] = p[3] == 0 ? 255 : p[0]; // transparent reads as paper
@@ -135,11 +135,10 @@ struct Square {
     int x0, y0, side, module;
 };
 
-// Pixels unlike the banner's; elsewhere any but transparent, in the quiet zone any but white, in the symbol
-// any but black or white.
-int wrong_pixels(const RgbaImage& frame, const std::vector<std::uint8_t>& banner, std::uint32_t banner_width,
-                 std::uint32_t banner_y, const Square& q) {
-    const auto height = static_cast<std::uint32_t>(banner.size() / 4 / banner_width);
+// Pixels unlike the banner's (`width` wide from row `top`); elsewhere any but transparent, in the quiet zone any
+// but white, in the symbol any but black or white.
+int wrong_pixels(const RgbaImage& frame, const Bytes& banner, std::uint32_t width, std::uint32_t top, const Square& q) {
+    const auto height = static_cast<std::uint32_t>(banner.size() / 4 / width);
     const int quiet = 4 * q.module;
     int wrong = 0;
     for (std::uint32_t y = 0; y < frame.height; ++y) {
@@ -147,8 +146,8 @@ int wrong_pixels(const RgbaImage& frame, const std::vector<std::uint8_t>& banner
             const std::uint8_t* p = frame.pixel(x, y);
             const int dx = int(x) - q.x0, dy = int(y) - q.y0;
             const bool white = p[0] == 255 && p[1] == 255 && p[2] == 255 && p[3] == 255;
-            if (x < banner_width && y >= banner_y && y < banner_y + height) {
-                wrong += !std::equal(p, p + 4, &banner[(std::size_t{y - banner_y} * banner_width + x) * 4]);
+            if (x < width && y >= top && y < top + height) {
+                wrong += !std::equal(p, p + 4, &banner[(std::size_t{y - top} * width + x) * 4]);
             } else if (std::min(dx, dy) >= quiet && std::max(dx, dy) < q.side - quiet) {
                 wrong += !white && !(p[0] == 0 && p[1] == 0 && p[2] == 0 && p[3] == 255);
             } else if (std::min(dx, dy) >= 0 && std::max(dx, dy) < q.side) {
@@ -196,7 +195,7 @@ TEST(FrameComposer, LargestBannerDecodesAndComposes) {
     ASSERT_TRUE(frame);
     EXPECT_EQ(frame->width, 8192u + 16 + 320);
     const std::uint8_t* corner = frame->pixel(8191, 8191);
-    EXPECT_EQ((std::vector<std::uint8_t>(corner, corner + 4)), (std::vector<std::uint8_t>{252, 253, 254, 255}));
+    EXPECT_EQ((Bytes(corner, corner + 4)), (Bytes{252, 253, 254, 255}));
 }
 
 } // namespace
