@@ -1,9 +1,7 @@
-// One discovery exchange through the classification, then the image reply: a revision only with modified,
-// complete and valid; an entity tag only with modified or not_modified, and valid; a redirected reply or one
-// for another URL is malformed; the image counts only when it passed validation and arrived whole.
-// Input: control bytes (0: flags, see flag(); 1, 2: statuses; 3: cursor; 4, bit 0: image reply ended without a
-// network error), then fields split at 0x1E: body, reply ETag, request ETag, reply URL, content type, image
-// body, image URL, image content type.
+// A discovery exchange, then the image reply: a revision only when modified, complete and valid; a valid tag
+// only with modified or not_modified; a redirected reply or one for another URL is malformed.
+// Input: control bytes (flags, see flag(); two statuses; cursor; bit 0: image reply ended without an error),
+// then fields split at 0x1E: body, reply ETag, request ETag, reply URL, content type, image body, URL, type.
 
 #include "core/revision.hpp"
 #include "fuzz_check.hpp"

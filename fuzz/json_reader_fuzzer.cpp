@@ -1,6 +1,5 @@
-// The JSON reader on any input: an accepted object is the whole input, numbers read back canonically, and
-// the object written out compactly (which needs every string free of quotes and backslashes, every number
-// all digits) reads back member for member. Nested objects are checked the same way.
+// An accepted object is the whole input, its numbers canonical, and written out compactly (strings have no
+// escapes, numbers only digits) it reads back member for member; nested objects alike.
 
 #include "documents/json_reader.hpp"
 #include "fuzz_check.hpp"

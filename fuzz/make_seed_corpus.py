@@ -1,7 +1,6 @@
 #!/usr/bin/env python3
-"""Writes the seed inputs under fuzz/corpus/ (committed; rerun by hand after changing an input layout or the
-snapshot format). A few small seeds per fuzzer, each reaching one kind of answer, so that the fuzzers need not
-discover valid documents byte by byte."""
+"""Writes fuzz/corpus/ (committed; rerun after changing an input layout or the snapshot format): a few seeds per
+fuzzer, each reaching one kind of answer, so that the fuzzers need not find valid documents byte by byte."""
 
 import pathlib
 import struct

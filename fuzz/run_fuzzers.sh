@@ -29,8 +29,5 @@ while read -r name program; do
     fi
 done <"$list"
 
-if ((${#failed[@]})); then
-    echo "fuzz: failures in ${failed[*]}" >&2
-    exit 1
-fi
+((${#failed[@]} == 0)) || { echo "fuzz: failures in ${failed[*]}" >&2; exit 1; }
 echo "fuzz: all fuzzers passed"

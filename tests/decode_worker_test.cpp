@@ -45,48 +45,42 @@ void log_sink(LogLevel level, const char* line) {
 
 // The frame's only pixel carries the generation.
 std::optional<RgbaImage> gated_frame(const DecodeJob& job) {
-    {
-        std::lock_guard lock(mutex);
-        started.push_back(job.generation);
-    }
-    while (held) {
-        std::this_thread::sleep_for(1ms);
-    }
+    std::unique_lock lock(mutex);
+    started.push_back(job.generation);
+    lock.unlock();
+    eventually([] { return !held; });
     auto image = RgbaImage::allocate(1, 1);
     std::fill_n(image.pixels.get(), 4, static_cast<std::uint8_t>(job.generation));
     return image;
 }
 
-// Textures are heap cells holding the first byte of their frame, so that a double or missing destroy shows
-// up under the sanitizers.
-struct FakeGraphics {
-    int created = 0, destroyed = 0, graphics_entered = 0;
-    bool fail_create = false;
+// Textures: heap cells with their frame's first byte, so sanitizers see a bad destroy; never on the worker thread.
+int created = 0, destroyed = 0, graphics_entered = 0;
+bool fail_create = false;
 
-    TextureBackend backend() {
-        const auto create = [](void* self, std::uint32_t, std::uint32_t, const std::uint8_t* rgba) -> void* {
-            auto& graphics = *static_cast<FakeGraphics*>(self);
-            return graphics.fail_create ? nullptr : (++graphics.created, new std::uint8_t(rgba[0]));
-        };
-        const auto destroy = [](void* self, void* texture) {
-            ++static_cast<FakeGraphics*>(self)->destroyed;
-            delete static_cast<std::uint8_t*>(texture);
-        };
-        return {this, create, destroy, [](void* self) { ++static_cast<FakeGraphics*>(self)->graphics_entered; },
-                [](void*) {}};
-    }
-};
+void* create_texture(void*, std::uint32_t, std::uint32_t, const std::uint8_t* rgba) {
+    return fail_create ? nullptr : (++created, new std::uint8_t(rgba[0]));
+}
+
+void destroy_texture(void*, void* texture) {
+    ++destroyed;
+    delete static_cast<std::uint8_t*>(texture);
+}
+
+const TextureBackend kGraphics{nullptr, create_texture, destroy_texture, [](void*) { ++graphics_entered; },
+                               [](void*) {}};
 
 int drawn_generation(const std::optional<DrawableTexture>& texture) {
     return texture ? *static_cast<std::uint8_t*>(texture->texture) : -1;
 }
 
 struct DecodeWorkerTest : ::testing::Test {
-    FakeGraphics graphics;
-    DecodeWorker worker{graphics.backend(), gated_frame};
+    DecodeWorker worker{kGraphics, gated_frame};
     const std::optional<RenderRevision> revision = test::make_revision("abc", 1);
 
     DecodeWorkerTest() {
+        created = destroyed = graphics_entered = 0;
+        fail_create = false;
         logged = {};
         hold(false);
         set_log_sink(log_sink);
@@ -97,68 +91,58 @@ struct DecodeWorkerTest : ::testing::Test {
         started.clear();
         held = hold;
     }
-    // Submits the job of `generation` and waits until its decode starts.
-    bool submit_until_started(std::uint64_t generation) {
+    // Submits the job of `generation` and waits until its decode starts, held there until `held` is cleared.
+    bool submit_held(std::uint64_t generation) {
+        hold(true);
         worker.submit(revision, false, "");
         return eventually([&] { return !locked(started).empty() && locked(started).back() == generation; });
     }
 };
 
-// A job overtaken before it starts is dropped, a frame overtaken while it is made is thrown away, and an
-// empty submission clears the output at once.
+// An overtaken job is dropped, an overtaken frame thrown away, and an empty submission clears at once.
 TEST_F(DecodeWorkerTest, OnlyTheNewestSubmissionCounts) {
-    hold(true);
-    ASSERT_TRUE(submit_until_started(1));
+    ASSERT_TRUE(submit_held(1));
     for (int i = 0; i < 3; ++i) {
         worker.submit(revision, false, "");
     }
     held = false;
-    std::optional<DrawableTexture> texture;
-    ASSERT_TRUE(eventually([&] { return (texture = worker.update_texture()).has_value(); }));
-    EXPECT_EQ(drawn_generation(texture), 4);
+    ASSERT_TRUE(eventually([&] { return drawn_generation(worker.update_texture()) == 4; }));
     EXPECT_EQ(locked(started), (std::vector<std::uint64_t>{1, 4}));
-    EXPECT_EQ(graphics.created, 1);
+    EXPECT_EQ(created, 1);
 
-    hold(true);
-    ASSERT_TRUE(submit_until_started(5));
+    ASSERT_TRUE(submit_held(5));
     worker.submit(revision, false, ""); // pending, then dropped by the empty submission
     worker.submit(std::nullopt, false, "");
     held = false;
     EXPECT_FALSE(worker.update_texture());
-    EXPECT_EQ(graphics.destroyed, 1);
+    EXPECT_EQ(destroyed, 1);
     std::this_thread::sleep_for(20ms);
     EXPECT_FALSE(worker.update_texture()); // the overtaken frame never arrives
     EXPECT_EQ(locked(started), (std::vector<std::uint64_t>{5}));
 }
 
-// A change of revision never blanks the output: the old texture stays while the new frame is decoded, and
-// when it cannot be uploaded.
+// The old texture stays while the new frame is decoded, and when that frame cannot be uploaded.
 TEST_F(DecodeWorkerTest, TextureIsReplacedOnlyByAnUploadedFrame) {
     EXPECT_FALSE(worker.update_texture()); // nothing delivered: nothing to draw, nothing logged
     worker.submit(revision, false, "");
     ASSERT_TRUE(eventually([&] { return drawn_generation(worker.update_texture()) == 1; }));
-    hold(true);
-    ASSERT_TRUE(submit_until_started(2));
+    ASSERT_TRUE(submit_held(2));
     EXPECT_EQ(drawn_generation(worker.update_texture()), 1);
     held = false;
     ASSERT_TRUE(eventually([&] { return drawn_generation(worker.update_texture()) == 2; }));
-    EXPECT_EQ(graphics.destroyed, 1);
+    EXPECT_EQ(destroyed, 1);
 
-    graphics.fail_create = true;
+    fail_create = true;
     worker.submit(revision, false, "");
-    std::optional<DrawableTexture> texture;
-    ASSERT_TRUE(eventually([&] { return (texture = worker.update_texture(), !locked(logged).empty()); }));
-    EXPECT_EQ(drawn_generation(texture), 2);
-    EXPECT_EQ(drawn_generation(worker.update_texture()), 2);
-    EXPECT_EQ(graphics.destroyed, 1);
+    ASSERT_TRUE(eventually([&] { return drawn_generation(worker.update_texture()) == 2 && !locked(logged).empty(); }));
+    EXPECT_EQ(destroyed, 1);
     EXPECT_EQ(locked(logged), (Log{{LogLevel::error, "[kelvara] Cannot upload approved banner texture"}}));
 }
 
 TEST_F(DecodeWorkerTest, StopAbandonsPendingJobsAndDestroysTheTextureOnce) {
     worker.submit(revision, false, "");
     ASSERT_TRUE(eventually([&] { return worker.update_texture().has_value(); }));
-    hold(true);
-    ASSERT_TRUE(submit_until_started(2));
+    ASSERT_TRUE(submit_held(2));
     worker.submit(revision, false, ""); // pending when stop comes
     std::thread stopping([&] { worker.stop(); });
     std::this_thread::sleep_for(20ms);
@@ -167,12 +151,12 @@ TEST_F(DecodeWorkerTest, StopAbandonsPendingJobsAndDestroysTheTextureOnce) {
     worker.stop();
     worker.submit(revision, false, "");
     EXPECT_EQ(locked(started), (std::vector<std::uint64_t>{2}));
-    EXPECT_EQ(graphics.destroyed, 1);
-    EXPECT_EQ(graphics.graphics_entered, 1);
+    EXPECT_EQ(destroyed, 1);
+    EXPECT_EQ(graphics_entered, 1);
 }
 
 TEST_F(DecodeWorkerTest, UndecodablePngIsReportedOnceAndTheBannerStays) {
-    DecodeWorker decoding(graphics.backend());
+    DecodeWorker decoding(kGraphics);
     const auto png = test::encode_rgba_png(4, 2, std::vector<std::uint8_t>(4 * 2 * 4, 7));
     auto banner = *revision;
     banner.image_bytes = ImageBytes(png);

@@ -14,33 +14,31 @@ namespace kelvara {
 namespace {
 
 using test::PngPlan;
+using Bytes = std::vector<std::uint8_t>;
 
 // Our pixels, rows without padding; empty when the file does not decode.
-std::vector<std::uint8_t> ours(const std::vector<std::uint8_t>& png) {
+Bytes ours(const Bytes& png) {
     const auto frame = compose_banner_frame(png, false, "");
-    return frame ? std::vector<std::uint8_t>(frame->pixels.get(), frame->pixels.get() + frame->size_bytes())
-                 : std::vector<std::uint8_t>();
+    return frame ? Bytes(frame->pixels.get(), frame->pixels.get() + frame->size_bytes()) : Bytes();
 }
 
 // What Qt makes of the same bytes (RGBA scanlines are 32-bit aligned, hence unpadded).
-std::vector<std::uint8_t> qt_rgba(const std::vector<std::uint8_t>& png) {
+Bytes qt_rgba(const Bytes& png) {
     const auto bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(png.data()), qsizetype(png.size()));
     const QImage image = QImage::fromData(bytes, "PNG").convertToFormat(QImage::Format_RGBA8888);
-    return std::vector<std::uint8_t>(image.constBits(), image.constBits() + image.sizeInBytes());
+    return Bytes(image.constBits(), image.constBits() + image.sizeInBytes());
 }
 
-PngPlan random_plan(int colour_type, int bit_depth, std::uint32_t seed, std::uint32_t width = 37,
-                    std::uint32_t height = 23) {
-    PngPlan plan{.width = width, .height = height, .colour_type = colour_type, .bit_depth = bit_depth};
+PngPlan random_plan(int type, int bit_depth, std::uint32_t seed, std::uint32_t width = 37, std::uint32_t height = 23) {
+    PngPlan plan{.width = width, .height = height, .colour_type = type, .bit_depth = bit_depth};
     test::fill_random(plan, seed);
     return plan;
 }
 
 TEST(PngDecoder, SamePixelsAsQtForEveryPngClass) {
     enum Transparency { none, palette_alpha, colour_key };
-    // Every colour type at every depth (grey's 1 to 16), then each kind of transparency: a colour key for grey
-    // and RGB, alpha for half a palette. Not here: 16-bit RGB with a colour key, which Qt 6.4 decodes with
-    // shifted samples (see PngDecoder).
+    // Every colour type at every depth, then a colour key for grey and RGB, alpha for half a palette. Not
+    // 16-bit RGB with a colour key, which Qt 6.4 decodes with shifted samples (see PngDecoder).
     const std::tuple<int, std::vector<int>, Transparency> classes[] = {
         {PNG_COLOR_TYPE_GRAY, {1, 2, 4, 8, 16}, none}, {PNG_COLOR_TYPE_GRAY_ALPHA, {8, 16}, none},
         {PNG_COLOR_TYPE_RGB, {8, 16}, none},           {PNG_COLOR_TYPE_RGBA, {8, 16}, none},
@@ -57,15 +55,8 @@ TEST(PngDecoder, SamePixelsAsQtForEveryPngClass) {
                     plan.palette_alpha.resize(plan.palette.size() / 2 + 1);
                     std::ranges::generate(plan.palette_alpha, [i = 0]() mutable { return png_byte(37 * i++); });
                 } else if (transparency == colour_key) {
-                    // The key is the first pixel's colour, so that some pixels really turn transparent.
-                    const auto& row = plan.rows[0];
-                    const auto sample = [&](std::size_t i) -> png_uint_16 {
-                        return depth == 16 ? png_uint_16(row[2 * i] << 8 | row[2 * i + 1])
-                                           : png_uint_16(row[0] >> (8 - depth));
-                    };
-                    const bool rgb = colour_type == PNG_COLOR_TYPE_RGB;
-                    plan.transparent_colour =
-                        png_color_16{0, sample(0), sample(rgb ? 1 : 0), sample(rgb ? 2 : 0), sample(0)};
+                    std::fill_n(plan.rows[0].begin(), 6, 0); // black pixels, which the black key makes transparent
+                    plan.transparent_colour = png_color_16{};
                 }
                 const auto png = test::encode_png(plan);
                 EXPECT_EQ(ours(png), qt_rgba(png))
@@ -76,10 +67,10 @@ TEST(PngDecoder, SamePixelsAsQtForEveryPngClass) {
 }
 
 TEST(PngDecoder, DamagedFilesDecodeToNothing) {
-    const auto png = test::encode_rgba_png(16, 8, std::vector<std::uint8_t>(16 * 8 * 4, 200));
+    const auto png = test::encode_rgba_png(16, 8, Bytes(16 * 8 * 4, 200));
     ASSERT_FALSE(ours(png).empty());
     for (std::size_t length = 0; length < png.size() - 12; length += 7) { // everything short of IEND
-        EXPECT_TRUE(ours(std::vector<std::uint8_t>(png.begin(), png.begin() + length)).empty()) << length;
+        EXPECT_TRUE(ours(Bytes(png.begin(), png.begin() + length)).empty()) << length;
     }
     auto corrupt = png;
     corrupt[40] ^= 0xFF; // inside IDAT: its CRC no longer matches
@@ -89,8 +80,8 @@ TEST(PngDecoder, DamagedFilesDecodeToNothing) {
     EXPECT_TRUE(ours(too_wide).empty());
 }
 
-// Text never changes a pixel of the output, so more text chunks than a decoder keeps must not stop the decode.
-// (A text chunk that would inflate to gigabytes costs nothing either: see the output peak memory benchmark.)
+// Text never changes a pixel, so more text chunks than libpng keeps must not stop the decode (a huge one: see
+// the output peak memory benchmark).
 TEST(PngDecoder, AncillaryChunksTheOutputDoesNotUseAreSkipped) {
     const auto clean = test::encode_png(random_plan(PNG_COLOR_TYPE_RGBA, 8, 99));
     auto png = clean;
@@ -101,37 +92,37 @@ TEST(PngDecoder, AncillaryChunksTheOutputDoesNotUseAreSkipped) {
 }
 
 TEST(RenderLayout, SizesAndPlaces) {
-    const std::tuple<std::uint32_t, std::uint32_t, bool, RenderLayout> cases[] = {
-        {640, 100, false, {640, 100, 0, 0, 0, 0, 0, false}},
-        {1, 1, true, {81, 64, 0, 31, 17, 0, 64, true}},
-        {100, 500, true, {436, 500, 0, 0, 116, 90, 320, true}},
-        {8192, 8192, true, {8528, 8192, 0, 0, 8208, 3936, 320, true}},
-        {UINT32_MAX, 7, false, {UINT32_MAX, 7, 0, 0, 0, 0, 0, false}},
-        {UINT32_MAX - 80, 64, true, {UINT32_MAX, 64, 0, 0, UINT32_MAX - 64, 0, 64, true}},
+    const std::string zero = "banner dimensions must be nonzero", overflow = "render layout dimensions overflow";
+    // banner size, QR code enabled, the layout, or the message it is refused with
+    const std::tuple<std::uint32_t, std::uint32_t, bool, RenderLayout, std::string> cases[] = {
+        {640, 100, false, {640, 100, 0, 0, 0, 0, 0, false}, ""},
+        {1, 1, true, {81, 64, 0, 31, 17, 0, 64, true}, ""},
+        {100, 500, true, {436, 500, 0, 0, 116, 90, 320, true}, ""},
+        {8192, 8192, true, {8528, 8192, 0, 0, 8208, 3936, 320, true}, ""},
+        {UINT32_MAX, 7, false, {UINT32_MAX, 7, 0, 0, 0, 0, 0, false}, ""},
+        {UINT32_MAX - 80, 64, true, {UINT32_MAX, 64, 0, 0, UINT32_MAX - 64, 0, 64, true}, ""},
+        {0, 10, true, {}, zero},
+        {10, 0, true, {}, zero},
+        {UINT32_MAX - 79, 64, true, {}, overflow},
+        {UINT32_MAX - 15, 64, true, {}, overflow},
     };
-    for (const auto& [width, height, qr, expected] : cases) {
-        EXPECT_EQ(compute_render_layout(width, height, qr), expected) << width << "x" << height;
-    }
-    for (const auto& [width, height, message] : {std::tuple{0U, 10U, "banner dimensions must be nonzero"},
-                                                 {10U, 0U, "banner dimensions must be nonzero"},
-                                                 {UINT32_MAX - 79, 64U, "render layout dimensions overflow"},
-                                                 {UINT32_MAX - 15, 64U, "render layout dimensions overflow"}}) {
+    for (const auto& [width, height, qr, expected, message] : cases) {
+        RenderLayout layout;
+        std::string error;
         try {
-            compute_render_layout(width, height, true);
-            ADD_FAILURE() << width << "x" << height << " accepted";
-        } catch (const std::invalid_argument& error) {
-            EXPECT_STREQ(error.what(), message);
+            layout = compute_render_layout(width, height, qr);
+        } catch (const std::invalid_argument& refused) {
+            error = refused.what();
         }
+        EXPECT_EQ(std::pair(layout, error), std::pair(expected, message)) << width << "x" << height;
     }
 }
 
 std::string read_qr_code(const RgbaImage& frame) {
-    std::vector<std::uint8_t> grey(std::size_t{frame.width} * frame.height);
-    for (std::uint32_t y = 0; y < frame.height; ++y) {
-        for (std::uint32_t x = 0; x < frame.width; ++x) {
-            const std::uint8_t* p = frame.pixel(x, y);
-            grey[std::size_t{y} * frame.width + x] = p[3] == 0 ? 255 : p[0]; // transparent reads as paper
-        }
+    Bytes grey(std::size_t{frame.width} * frame.height);
+    for (std::size_t i = 0; i < grey.size(); ++i) {
+        const std::uint8_t* p = frame.pixels.get() + 4 * i;
+        grey[i] = p[3] == 0 ? 255 : p[0]; // transparent reads as paper
     }
     zbar::ImageScanner scanner;
     scanner.set_config(zbar::ZBAR_NONE, zbar::ZBAR_CFG_ENABLE, 1);
@@ -144,34 +135,32 @@ struct Square {
     int x0, y0, side, module;
 };
 
-// Counts the pixels that differ from the banner, and stray pixels: outside the banner and the square anything
-// but transparent, in the square's quiet zone anything but white, in the symbol anything but black or white.
-std::pair<int, int> mismatches(const RgbaImage& frame, const std::vector<std::uint8_t>& banner,
-                               std::uint32_t banner_width, std::uint32_t banner_y, const Square& q) {
-    const auto height = static_cast<std::uint32_t>(banner.size() / 4 / banner_width);
+// Pixels unlike the banner's (`width` wide from row `top`); elsewhere any but transparent, in the quiet zone any
+// but white, in the symbol any but black or white.
+int wrong_pixels(const RgbaImage& frame, const Bytes& banner, std::uint32_t width, std::uint32_t top, const Square& q) {
+    const auto height = static_cast<std::uint32_t>(banner.size() / 4 / width);
     const int quiet = 4 * q.module;
-    int banner_mismatches = 0, stray = 0;
+    int wrong = 0;
     for (std::uint32_t y = 0; y < frame.height; ++y) {
         for (std::uint32_t x = 0; x < frame.width; ++x) {
             const std::uint8_t* p = frame.pixel(x, y);
             const int dx = int(x) - q.x0, dy = int(y) - q.y0;
             const bool white = p[0] == 255 && p[1] == 255 && p[2] == 255 && p[3] == 255;
-            if (x < banner_width && y >= banner_y && y < banner_y + height) {
-                banner_mismatches += !std::equal(p, p + 4, &banner[(std::size_t{y - banner_y} * banner_width + x) * 4]);
+            if (x < width && y >= top && y < top + height) {
+                wrong += !std::equal(p, p + 4, &banner[(std::size_t{y - top} * width + x) * 4]);
             } else if (std::min(dx, dy) >= quiet && std::max(dx, dy) < q.side - quiet) {
-                stray += !white && !(p[0] == 0 && p[1] == 0 && p[2] == 0 && p[3] == 255);
+                wrong += !white && !(p[0] == 0 && p[1] == 0 && p[2] == 0 && p[3] == 255);
             } else if (std::min(dx, dy) >= 0 && std::max(dx, dy) < q.side) {
-                stray += !white;
+                wrong += !white;
             } else {
-                stray += p[0] || p[1] || p[2] || p[3];
+                wrong += p[0] || p[1] || p[2] || p[3];
             }
         }
     }
-    return {banner_mismatches, stray};
+    return wrong;
 }
 
-// The banner's pixels as given, the QR code where it belongs; a symbol too large for the area overhangs it
-// and is cut off at the canvas's edges.
+// The banner as given, the QR code where it belongs; a symbol too large for its area is cut off at the canvas.
 TEST(FrameComposer, BannerUnscaledBesideTheQrCode) {
     const std::string url = "https://kelvara.com/banner/abc_DEF-123"; // version 3: 29 modules, 37 with the quiet zone
     const std::string long_text = url + "/" + std::string(200, 'x');  // version 11: 61 modules
@@ -190,10 +179,8 @@ TEST(FrameComposer, BannerUnscaledBesideTheQrCode) {
         const auto frame = compose_banner_frame(png, qr_enabled, text);
         ASSERT_TRUE(frame);
         ASSERT_EQ(std::pair(frame->width, frame->height), std::pair(canvas_width, canvas_height));
-        EXPECT_EQ(mismatches(*frame, qt_rgba(png), width, banner_y, square), std::pair(0, 0)) << width;
-        if (qr_enabled && text == url) {
-            EXPECT_EQ(read_qr_code(*frame), url); // an independent reader finds the text
-        }
+        EXPECT_EQ(wrong_pixels(*frame, qt_rgba(png), width, banner_y, square), 0) << width;
+        EXPECT_EQ(read_qr_code(*frame), qr_enabled ? text : ""); // an independent reader finds the text
     }
 }
 
@@ -201,16 +188,14 @@ TEST(FrameComposer, LargestBannerDecodesAndComposes) {
     const PngPlan header{.width = 8192, .height = 8192, .colour_type = PNG_COLOR_TYPE_RGB, .compression_level = 1};
     std::vector<png_byte> row(8192 * 3);
     const auto png = test::encode_png_rows(header, [&](std::uint32_t y) {
-        for (std::uint32_t x = 0; x < 8192; ++x) {
-            row[x * 3] = png_byte(x), row[x * 3 + 1] = png_byte(y), row[x * 3 + 2] = png_byte(x ^ y);
-        }
+        std::ranges::generate(row, [i = y]() mutable { return png_byte(i++); }); // every sample tells its place
         return row.data();
     });
     const auto frame = compose_banner_frame(png, true, "https://kelvara.com/banner/big");
     ASSERT_TRUE(frame);
     EXPECT_EQ(frame->width, 8192u + 16 + 320);
     const std::uint8_t* corner = frame->pixel(8191, 8191);
-    EXPECT_EQ((std::vector<std::uint8_t>(corner, corner + 4)), (std::vector<std::uint8_t>{255, 255, 0, 255}));
+    EXPECT_EQ((Bytes(corner, corner + 4)), (Bytes{252, 253, 254, 255}));
 }
 
 } // namespace
