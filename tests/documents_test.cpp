@@ -86,21 +86,6 @@ TEST(JsonReader, ReadsCanonicalUnsignedNumbersOfTheRightKind) {
     }
 }
 
-TEST(JsonReader, TypedMemberReadsTreatOtherKindsAsAbsent) {
-    const auto object = parse(R"({"s":"true","b":false,"n":null,"d":1,"o":{}})").value();
-    for (const std::string_view name : {"s", "b", "n", "d", "o", "missing"}) {
-        std::string text = "kept";
-        EXPECT_EQ(read_string_member(object, name, text), name == "s") << name;
-        EXPECT_EQ(text, name == "s" ? "true" : "kept") << name;
-        bool flag = true;
-        EXPECT_EQ(read_bool_member(object, name, flag), name == "b") << name;
-        EXPECT_EQ(flag, name != "b") << name;
-        EXPECT_EQ(contains(object, name), name != "missing") << name;
-    }
-    EXPECT_EQ(member(object, "d").text, "1");
-    EXPECT_THROW(member(object, "missing"), std::out_of_range);
-}
-
 const std::string kBanner = "Banner_7-x";
 constexpr std::uint64_t kAfter = 41;
 const Members kEntry = entry_members(kBanner, 42);

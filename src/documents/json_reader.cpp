@@ -3,7 +3,6 @@
 #include <array>
 #include <cstring>
 #include <limits>
-#include <stdexcept>
 #include <tuple>
 #include <utility>
 
@@ -252,18 +251,6 @@ bool parse_object(JsonCursor& cursor, JsonObject& out) {
     return parsed;
 }
 
-bool contains(const JsonObject& object, std::string_view name) {
-    return object.find(name) != object.end();
-}
-
-const JsonValue& member(const JsonObject& object, std::string_view name) {
-    const auto found = object.find(name);
-    if (found == object.end()) {
-        throw std::out_of_range("no JSON member of that name");
-    }
-    return found->second;
-}
-
 bool read_u64(const JsonValue& value, JsonKind expected, std::uint64_t& out) noexcept {
     const std::string_view text = value.text;
     if (value.kind != expected || text.empty() || (text.size() > 1 && text.front() == '0')) {
@@ -292,24 +279,6 @@ bool read_u32(const JsonValue& value, std::uint32_t& out) noexcept {
         return false;
     }
     out = static_cast<std::uint32_t>(wide);
-    return true;
-}
-
-bool read_string_member(const JsonObject& object, std::string_view name, std::string& out) {
-    const auto found = object.find(name);
-    if (found == object.end() || found->second.kind != JsonKind::string) {
-        return false;
-    }
-    out = found->second.text;
-    return true;
-}
-
-bool read_bool_member(const JsonObject& object, std::string_view name, bool& out) {
-    const auto found = object.find(name);
-    if (found == object.end() || found->second.kind != JsonKind::boolean) {
-        return false;
-    }
-    out = found->second.text == "true";
     return true;
 }
 

@@ -12,7 +12,7 @@ namespace kelvara {
 // the caller can read it again when it wants to look inside. No recursion, hence no depth limit to guard.
 //
 // Narrower than JSON: strings carry no escapes (a backslash anywhere fails the read), numbers are runs of
-// decimal digits. Every rejected input is a plain false; nothing throws except `member` for a missing name.
+// decimal digits. Every rejected input is a plain false; nothing throws.
 
 enum class JsonKind : std::uint32_t {
     string = 0,
@@ -67,23 +67,11 @@ inline JsonCursor json_cursor(std::string_view text) noexcept {
 // which the caller passes in empty. On false `out` may hold some members; throw it away.
 bool parse_object(JsonCursor& cursor, JsonObject& out);
 
-bool contains(const JsonObject& object, std::string_view name);
-
-// For names whose presence the caller has already established; a missing name throws std::out_of_range.
-const JsonValue& member(const JsonObject& object, std::string_view name);
-
 // The value's text as an unsigned 64-bit decimal without leading zeros, provided the value has kind
 // `expected`. On false `out` may have been overwritten.
 bool read_u64(const JsonValue& value, JsonKind expected, std::uint64_t& out) noexcept;
 
 // A JSON number of at most 4294967295. On false `out` is untouched.
 bool read_u32(const JsonValue& value, std::uint32_t& out) noexcept;
-
-// A member of kind string replaces `out`; a missing member or one of any other kind (null included) gives
-// false and leaves `out` untouched.
-bool read_string_member(const JsonObject& object, std::string_view name, std::string& out);
-
-// A member of kind boolean sets `out`; otherwise false and `out` untouched.
-bool read_bool_member(const JsonObject& object, std::string_view name, bool& out);
 
 } // namespace kelvara

@@ -66,7 +66,7 @@ bool take_nested(const JsonValue& value, JsonObject& object, const Names<N>& nam
     return parse_object(cursor, object) && take_members(object, names, values);
 }
 
-// read_string_member and read_bool_member for a member already found: another kind counts as absent.
+// For a member already found: a value of another kind counts as absent.
 bool is_string(const JsonValue* value) {
     return value->kind == JsonKind::string;
 }
