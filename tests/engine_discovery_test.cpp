@@ -14,13 +14,12 @@ using test::paid;
 TEST(EngineDiscovery, PagesOneRevisionPerAnswerThenWaitsTheInterval) {
     EngineHarness h;
     h.engine->poll_if_due();
-    EXPECT_EQ(h.last_request(), (DiscoveryRequest{"abc", std::nullopt, 5000, 0}));
+    EXPECT_EQ(h.metadata.requests.back().second, (DiscoveryRequest{"abc", std::nullopt, 5000, 0}));
     for (const std::uint64_t number : {3u, 5u, 9u}) {
         h.engine->handle_outcome(h.engine->in_flight_request_id(), Kind::modified, paid("abc", number), "t");
         h.engine->poll_if_due(); // same tick: the next page goes out at once
-        EXPECT_EQ(h.last_request(), (DiscoveryRequest{"abc", "t", 5000, number}));
+        EXPECT_EQ(h.metadata.requests.back().second, (DiscoveryRequest{"abc", "t", 5000, number}));
     }
-    EXPECT_FALSE(h.engine->is_review_ready());
     h.engine->handle_outcome(4, Kind::not_modified, std::nullopt, std::nullopt);
     EXPECT_EQ(h.brief(), "C9p D60000 Et K9");
     EXPECT_TRUE(h.engine->is_review_ready());

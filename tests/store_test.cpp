@@ -295,14 +295,8 @@ TEST(SnapshotStore, ReplacesASnapshotThatAnotherProgramHoldsOpen) {
 }
 
 #ifdef __linux__
-// The store's fsync and rename calls, which the Linux test program wraps (--wrap in tests/CMakeLists.txt).
-std::vector<std::string>* watched_calls = nullptr;
-
-void watch(const std::string& call) {
-    if (watched_calls) {
-        watched_calls->push_back(call);
-    }
-}
+// Every fsync and rename of the test program, which the Linux build wraps (--wrap in tests/CMakeLists.txt).
+std::vector<std::string> watched_calls;
 #endif
 
 // A crash must find the old snapshot or the new one whole: data synced before the rename, new directories after.
@@ -312,13 +306,11 @@ TEST(SnapshotStore, SyncsTheDataThenRenamesThenSyncsTheDirectory) {
 #else
     const test::TempDir temp;
     const auto dir = std::filesystem::canonical(temp.path()).string();
-    std::vector<std::string> calls;
-    watched_calls = &calls;
+    watched_calls.clear();
     AtomicSnapshotStore(dir + "/s.approval").save(kBannerOnly);
     AtomicSnapshotStore(dir + "/a/b/s.approval").save(kBannerOnly);
-    watched_calls = nullptr;
     const auto tmp = dir + "/s.approval.tmp", new_tmp = dir + "/a/b/s.approval.tmp";
-    EXPECT_EQ(calls,
+    EXPECT_EQ(watched_calls,
               (std::vector<std::string>{"sync " + tmp, "rename " + tmp + " " + dir + "/s.approval", "sync " + dir,
                                         "sync " + dir + "/a", "sync " + dir, "sync " + new_tmp,
                                         "rename " + new_tmp + " " + dir + "/a/b/s.approval", "sync " + dir + "/a/b"}));
@@ -335,11 +327,12 @@ int __real_rename(const char* from, const char* to);
 
 int __wrap_fsync(int fd) {
     std::error_code error; // an unknown path shows as an empty one
-    kelvara::watch("sync " + std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), error).string());
+    kelvara::watched_calls.push_back(
+        "sync " + std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), error).string());
     return __real_fsync(fd);
 }
 int __wrap_rename(const char* from, const char* to) {
-    kelvara::watch("rename " + std::string(from) + " " + to);
+    kelvara::watched_calls.push_back("rename " + std::string(from) + " " + to);
     return __real_rename(from, to);
 }
 }

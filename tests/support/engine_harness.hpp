@@ -63,7 +63,6 @@ struct EngineHarness {
         return out.str().substr(out.str().empty() ? 0 : 1);
     }
 
-    // What an event answered, and the state after it.
     std::string after(bool result) const { return (result ? "true: " : "false: ") + brief(); }
 
     // Polls once due and answers the request that goes out (failing when none does); returns the state after.
@@ -75,8 +74,6 @@ struct EngineHarness {
         engine->handle_outcome(engine->in_flight_request_id(), kind, std::move(revision), std::move(etag));
         return brief();
     }
-
-    const DiscoveryRequest& last_request() const { return metadata.requests.back().second; }
 };
 
 // A candidate that needs the operator (paid artwork), and one that may be approved without (filter only).

@@ -1,7 +1,5 @@
 #pragma once
 
-// A pipe where a file is expected, and a file held open the way another program holds it.
-
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
