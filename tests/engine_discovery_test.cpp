@@ -105,6 +105,7 @@ TEST(EngineDiscovery, AdmitsOfferedRevisions) {
 TEST(EngineDiscovery, LateAnswersAndStopChangeNothing) {
     EngineHarness h;
     h.engine->poll_if_due();
+    h.engine->poll_if_due(); // sends nothing while a request is in flight
     h.engine->handle_outcome(2, Kind::modified, paid("abc", 1), std::nullopt);
     EXPECT_TRUE(h.engine->in_flight());
     EXPECT_TRUE(h.engine->apply_settings("xyz", false, std::nullopt));
