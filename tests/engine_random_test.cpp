@@ -99,8 +99,8 @@ TEST(EngineRandom, InvariantsHoldUnderRandomEvents) {
     }
     for (const auto seed : seeds) {
         SCOPED_TRACE("seed " + std::to_string(seed) + " (replay with KELVARA_SEED)");
-        RandomEngineRun{std::mt19937_64(seed)}.run(
-            20000); // stops at the first failure, and the later seeds then do nothing
+        // Stops at the first failure, and the later seeds then do nothing.
+        RandomEngineRun{std::mt19937_64(seed)}.run(20000);
     }
 }
 
