@@ -19,7 +19,7 @@ EngineHarness waiting_harness() {
     return h;
 }
 
-// Refused settings answer false, the current ones true, and neither saves nor forgets the request in flight.
+// Refused settings answer false, the current ones true (neither saves nor drops the request); others start over.
 TEST(EngineSettings, ChangesStartOverRefusalsAndRepeatsChangeNothing) {
     const std::tuple<std::string, bool, std::optional<std::uint64_t>, const char*> cases[] = {
         {"abc", true, std::nullopt, "false: A5 R7 offline F1 D0 Et K7"},
