@@ -1,5 +1,5 @@
-// Loading arbitrary bytes: nothing throws, a loaded state is valid and survives a save and load unchanged, and
-// the file reader, whose reads may come back short, decodes exactly what the in-memory reader decodes.
+// Arbitrary bytes: nothing throws, a loaded state is valid and round-trips, and the file reader, whose reads may
+// come back short, decodes what the in-memory reader decodes.
 
 #include "core/engine_state.hpp"
 #include "fuzz_check.hpp"
@@ -13,12 +13,10 @@
 namespace {
 
 // Serves the bytes in short reads of varying length, as a pipe or a network file system might.
-class ShortReadSource final : public kelvara::BufferedFileSource {
-public:
+struct ShortReadSource final : kelvara::BufferedFileSource {
     explicit ShortReadSource(std::span<const std::uint8_t> bytes)
         : BufferedFileSource(bytes.size()), bytes_(bytes), step_(bytes.empty() ? 1 : bytes[0] % 61 + 1) {}
 
-protected:
     std::optional<std::size_t> read_some(std::span<std::uint8_t> out) override {
         const std::size_t count = std::min({out.size(), bytes_.size() - offset_, step_ * (++calls_ % 5 + 1)});
         std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(offset_), count, out.begin());
@@ -26,7 +24,6 @@ protected:
         return count;
     }
 
-private:
     std::span<const std::uint8_t> bytes_;
     std::size_t step_, offset_ = 0, calls_ = 0;
 };

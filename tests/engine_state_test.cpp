@@ -48,18 +48,8 @@ TEST(EngineStateValidity, EveryInvariant) {
         {"notified without candidate", EngineState{.banner_id = "abc", .notified_revision = 6}, false},
         {"notified other revision", with(full, [](S s) { s.notified_revision = 5; }), false},
         {"previewed without candidate", EngineState{.banner_id = "abc", .candidate_previewed = true}, false},
-        {"rejected of other banner",
-         with(full,
-              [](S s) {
-                  s.rejected = {{"abc", 9}, {"xyz", 3}};
-              }),
-         false},
-        {"rejected revision 0",
-         with(full,
-              [](S s) {
-                  s.rejected = {{"abc", 9}, {"abc", 0}};
-              }),
-         false},
+        {"rejected of other banner", with(full, [](S s) { s.rejected[0].banner_id = "xyz"; }), false},
+        {"rejected revision 0", with(full, [](S s) { s.rejected[0].render_revision = 0; }), false},
         {"legacy baseline 0", with(full, [](S s) { s.legacy_baseline = 0; }), false},
     };
     for (const auto& [name, state, valid] : cases) {

@@ -5,8 +5,7 @@
 namespace kelvara {
 namespace {
 
-// One source's preview is open while another source's is not; what an announcement that arrives meanwhile
-// leads to once the preview closes.
+// One source's preview is open, another's is not; what an announcement meanwhile leads to once it closes.
 TEST(PreviewRegistry, OnePreviewPerSourceAndNewerAnnouncementsWaitForIt) {
     // Shown in the open dialog (nothing: still waiting for it), announced meanwhile, presented once it closes.
     const std::tuple<const char*, std::optional<std::uint64_t>, std::uint64_t, bool> cases[] = {

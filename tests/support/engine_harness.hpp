@@ -29,12 +29,10 @@ struct EngineHarness {
 
     const EngineState& state() const { return engine->state(); }
 
-    // The parts that differ from the empty state, in the order of EngineState: pin<n>, A<n> approved and C<n>
-    // candidate (p, f, m for their flags), P previewed, N<n> notified, R<n> each rejected, the website status,
-    // F<n> failures, D<ms> until the next poll, E<tag>, K<n> cursor, B<n> baseline.
+    // What differs from the empty state, in field order: pin<n>, A<n>/C<n> approved/candidate (flags p f m), P
+    // previewed, N<n> notified, R<n> rejected, status, F<n> failures, D<ms> to poll, E<tag>, K<n> cursor, B<n> base.
     std::string brief() const {
-        static const char* const statuses[] = {"",           " offline",     " forbidden",
-                                               " not_found", " unavailable", " moderated"};
+        static const char* const statuses[] = {"", "offline", "forbidden", "not_found", "unavailable", "moderated"};
         const EngineState& s = state();
         std::ostringstream out;
         const auto put = [&out](bool present, const char* tag, const auto& value) {
@@ -56,7 +54,7 @@ struct EngineHarness {
         for (const auto& entry : s.rejected) {
             put(true, "R", entry.render_revision);
         }
-        out << statuses[static_cast<std::size_t>(s.website_status)];
+        put(s.website_status != WebsiteStatus{}, "", statuses[static_cast<std::size_t>(s.website_status)]);
         put(s.consecutive_failures != 0, "F", s.consecutive_failures);
         put(s.next_poll_due_ms != 0, "D", s.next_poll_due_ms - clock.now);
         put(s.etag.has_value(), "E", s.etag.value_or(""));
@@ -65,24 +63,17 @@ struct EngineHarness {
         return out.str().substr(out.str().empty() ? 0 : 1);
     }
 
-    // What an event answered, and the state after it.
     std::string after(bool result) const { return (result ? "true: " : "false: ") + brief(); }
 
-    // Polls once the next poll is due and answers the request that goes out (failing the test when none does);
-    // returns the state after it.
+    // Polls once due and answers the request that goes out (failing when none does); returns the state after.
     std::string answer(MetadataOutcomeKind kind, std::optional<RenderRevision> revision = std::nullopt,
                        std::optional<std::string> etag = std::nullopt) {
         clock.now = std::max(clock.now, state().next_poll_due_ms);
         engine->poll_if_due();
-        if (!engine->in_flight()) {
-            ADD_FAILURE() << "no request went out";
-            return "no request";
-        }
+        EXPECT_TRUE(engine->in_flight()) << "no request went out";
         engine->handle_outcome(engine->in_flight_request_id(), kind, std::move(revision), std::move(etag));
         return brief();
     }
-
-    const DiscoveryRequest& last_request() const { return metadata.requests.back().second; }
 };
 
 // A candidate that needs the operator (paid artwork), and one that may be approved without (filter only).

@@ -1,8 +1,5 @@
 #pragma once
 
-// What the store tests need from the platform's own file interface: a pipe where a file is expected, and a
-// file held open the way another program holds it.
-
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
@@ -32,8 +29,7 @@ inline Handle checked(HANDLE handle) {
     return Handle(handle, CloseHandle);
 }
 
-// A listening named pipe, which a reader waits on for a writer that never comes. Pipes have their own
-// namespace, so the path is not in `directory`.
+// A listening named pipe, in the pipes' own namespace: a reader would wait for a writer that never comes.
 struct PipeInFilePlace {
     explicit PipeInFilePlace(const std::filesystem::path&) {}
     std::filesystem::path path = L"\\\\.\\pipe\\kelvara-test-" + std::to_wstring(GetCurrentProcessId());
@@ -41,8 +37,7 @@ struct PipeInFilePlace {
         checked(CreateNamedPipeW(path.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 0, 0, 0, nullptr));
 };
 
-// Opened as virus scanners and indexers do, sharing reading and writing but not deletion: until reset(), the
-// file can be neither replaced nor removed.
+// Opened as scanners do, not sharing deletion: until reset(), the file can be neither replaced nor removed.
 inline Handle hold_open(const std::filesystem::path& file) {
     return checked(CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr));
