@@ -202,8 +202,7 @@ int main(int argc, char** argv) {
         HeadlessHost::pump_until([&] { return kelvara::host::click_property_button(source, "retry_discovery"); },
                                  10000);
     };
-    const auto snapshot =
-        options.config_root / "kelvara-banner" / "sources" / (kelvara::host::kept_source_id(source) + ".approval");
+    const auto snapshot = host.snapshot_of(source);
     std::vector<double> accept_ms;
     std::vector<double> raw_ms; // the bytes each Accept wrote, through a plain durable write
     std::vector<char> before_accept;

@@ -101,10 +101,6 @@ bool TestSource::button_enabled(const char* name) const {
     return enabled;
 }
 
-std::filesystem::path TestSource::snapshot() const {
-    return config_root() / "kelvara-banner" / "sources" / (kept_id() + ".approval");
-}
-
 std::unique_ptr<TestSource> accepted_source(const std::string& banner_id, std::vector<std::uint8_t> png) {
     publish(banner_id, {stand_in_revision(1, std::move(png))});
     auto source = std::make_unique<TestSource>(banner_id + " source", banner_id);

@@ -59,7 +59,7 @@ public:
     bool click(const char* button) const { return host::click_property_button(source_, button); }
 
     std::string kept_id() const { return host::kept_source_id(source_); }
-    std::filesystem::path snapshot() const; // named after the kept ID
+    std::filesystem::path snapshot() const { return shared_host().snapshot_of(source_); }
 
 private:
     obs_source_t* source_ = nullptr;

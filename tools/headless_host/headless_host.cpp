@@ -79,6 +79,10 @@ obs_source_t* HeadlessHost::create_source(const std::string& name, const std::st
     return source;
 }
 
+std::filesystem::path HeadlessHost::snapshot_of(obs_source_t* source) const {
+    return options_.config_root / "kelvara-banner" / "sources" / (kept_source_id(source) + ".approval");
+}
+
 void HeadlessHost::show(obs_source_t* source) {
     obs_set_output_source(0, source);
 }

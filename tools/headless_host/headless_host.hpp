@@ -53,6 +53,8 @@ public:
     obs_source_t* create_source(const std::string& name, obs_data_t* settings);
     // The same, with the banner input and the QR code switch as its settings.
     obs_source_t* create_source(const std::string& name, const std::string& url, bool qr_enabled = false);
+    // Where the module keeps the source's approval snapshot (named after kept_source_id).
+    std::filesystem::path snapshot_of(obs_source_t* source) const;
     // Puts the source on output channel 0, or nothing.
     void show(obs_source_t* source);
 
