@@ -6,7 +6,9 @@
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QStringList>
+#include <QtCore/QThread>
 #include <QtNetwork/QSslSocket>
+#include <QtWidgets/QApplication>
 
 #include <obs-module.h>
 
@@ -62,6 +64,24 @@ void keep_module_mapped() {
     }
 }
 
+// Why this process cannot host the module, or null when it can. The module's dialogs need a Qt 6 widget
+// application, and its network replies and queued calls need that application's event loop on the thread
+// that loads modules. A Qt 5 build of OBS Studio loads this library beside its own Qt, where no Qt 6
+// application exists; a host without a user interface has none either. A Qt older than the one the module
+// was built with never gets here: the dynamic loader refuses the module for its Qt version tag.
+const char* unserved_host_reason() {
+    const QCoreApplication* application = QCoreApplication::instance();
+    if (qobject_cast<const QApplication*>(application) == nullptr) {
+        return "this OBS Studio runs no Qt 6 application (a Qt 5 build, or a host without its user interface); "
+               "use OBS Studio 30 or later, built on Qt 6";
+    }
+    if (QThread::currentThread() != application->thread()) {
+        return "the host loads modules outside its Qt 6 user-interface thread; use OBS Studio 30 or later, built "
+               "on Qt 6";
+    }
+    return nullptr;
+}
+
 } // namespace
 
 obs_module_t* obs_current_module(void) {
@@ -99,7 +119,13 @@ MODULE_EXPORT const char* obs_module_description(void) {
     return "Native Kelvara banner source with explicit revision approval.";
 }
 
+// Refuses a host it cannot serve before anything of the module runs: no thread, timer or Qt object is made,
+// and the host goes on without the source type.
 MODULE_EXPORT bool obs_module_load(void) {
+    if (const char* reason = unserved_host_reason()) {
+        blog(LOG_ERROR, "[kelvara] Cannot load module: %s", reason);
+        return false;
+    }
     keep_module_mapped();
     kelvara::set_log_sink(log_to_host);
     add_module_qt_plugins();

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <set>
 
 namespace kelvara::test {
@@ -49,6 +50,30 @@ TEST(HostModule, LoadsAndRegistersTheSourceType) {
     EXPECT_EQ(obs_property_int_min(poll) * 10000000 + obs_property_int_max(poll) * 10 + obs_property_int_step(poll),
               600036001);
     obs_properties_destroy(properties);
+}
+
+// A Qt 5 build of OBS Studio (or a host without a user interface) runs no Qt 6 application: the module says
+// why in one line and stays out, and the host goes on without the source type.
+TEST(HostModule, RefusesAHostWithoutAQt6Application) {
+    const auto log = config_root() / "child-without-qt.log";
+    const std::string command = "KELVARA_HOST_WITHOUT_QT=1 " + program_path +
+                                " --gtest_filter=HostWithoutQt.* > " + log.string() + " 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0) << "see " << log;
+}
+
+TEST(HostWithoutQt, ModuleRefusesToLoad) {
+    if (std::getenv("KELVARA_HOST_WITHOUT_QT") == nullptr) {
+        GTEST_SKIP() << "runs as the child process of RefusesAHostWithoutAQt6Application";
+    }
+    host::HostOptions options{KELVARA_MODULE_PATH, KELVARA_MODULE_DATA, config_root() / "without-qt", 64, 64};
+    options.module_must_load = false;
+    const HeadlessHost host(options);
+    EXPECT_EQ(host.count_log_lines("[kelvara] Cannot load module: this OBS Studio runs no Qt 6 application (a Qt 5 "
+                                   "build, or a host without its user interface); use OBS Studio 30 or later, "
+                                   "built on Qt 6"),
+              1u);
+    EXPECT_EQ(host.count_log_lines("[kelvara]"), 1u);
+    EXPECT_EQ(obs_source_get_display_name("kelvara_banner"), nullptr);
 }
 
 TEST(HostModule, ApprovedBannerReachesTheOutputAndSurvivesServiceFailures) {
@@ -283,7 +308,10 @@ TEST(HostRestart, ShowsTheSnapshotBeforeAnyAnswer) {
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
+    std::optional<QApplication> application;
+    if (std::getenv("KELVARA_HOST_WITHOUT_QT") == nullptr) {
+        application.emplace(argc, argv);
+    }
     kelvara::test::program_path = std::filesystem::canonical("/proc/self/exe").string();
     ::testing::InitGoogleTest(&argc, argv);
     const int result = RUN_ALL_TESTS();

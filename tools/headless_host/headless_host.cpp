@@ -46,7 +46,7 @@ HeadlessHost::HeadlessHost(const HostOptions& options) : options_(options) {
         throw std::runtime_error("obs_reset_video failed: " + std::to_string(result));
     }
     if (obs_open_module(&module_, options.module_path.c_str(), options.module_data.c_str()) != MODULE_SUCCESS ||
-        !obs_init_module(module_)) {
+        (!obs_init_module(module_) && options.module_must_load)) {
         throw std::runtime_error("cannot load module " + options.module_path.string());
     }
     video_scale_info conversion{};

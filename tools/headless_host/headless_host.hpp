@@ -25,6 +25,8 @@ struct HostOptions {
     std::uint32_t height = 720;
     std::uint32_t fps = 30;
     bool echo_log = false; // also print every host log line
+    // Off, a module that refuses to load leaves the host running without it, as OBS Studio goes on.
+    bool module_must_load = true;
 };
 
 // One output frame, rows of R, G, B, A bytes without padding.
@@ -44,7 +46,8 @@ struct Frame {
 // UI thread, which runs the module's network adapter and dialogs) and pumps its events.
 class HeadlessHost {
 public:
-    explicit HeadlessHost(const HostOptions& options); // throws std::runtime_error when libobs cannot start
+    // Throws std::runtime_error when libobs cannot start, or the module does not load and must.
+    explicit HeadlessHost(const HostOptions& options);
     ~HeadlessHost();
     HeadlessHost(const HeadlessHost&) = delete;
     HeadlessHost& operator=(const HeadlessHost&) = delete;
