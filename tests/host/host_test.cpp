@@ -56,8 +56,8 @@ TEST(HostModule, LoadsAndRegistersTheSourceType) {
 // why in one line and stays out, and the host goes on without the source type.
 TEST(HostModule, RefusesAHostWithoutAQt6Application) {
     const auto log = config_root() / "child-without-qt.log";
-    const std::string command = "KELVARA_HOST_WITHOUT_QT=1 " + program_path +
-                                " --gtest_filter=HostWithoutQt.* > " + log.string() + " 2>&1";
+    const std::string command =
+        "KELVARA_HOST_WITHOUT_QT=1 " + program_path + " --gtest_filter=HostWithoutQt.* > " + log.string() + " 2>&1";
     EXPECT_EQ(std::system(command.c_str()), 0) << "see " << log;
 }
 
