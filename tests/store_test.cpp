@@ -1,3 +1,4 @@
+#include "core/log.hpp"
 #include "store/atomic_snapshot_store.hpp"
 #include "store/snapshot_codec.hpp"
 #include "store/utf8_path.hpp"
@@ -297,6 +298,8 @@ TEST(SnapshotStore, ReplacesASnapshotThatAnotherProgramHoldsOpen) {
 #ifdef __linux__
 // Every fsync and rename of the test program, which the Linux build wraps (--wrap in tests/CMakeLists.txt).
 std::vector<std::string> watched_calls;
+bool fail_directory_syncs = false;
+std::vector<std::string> logged;
 #endif
 
 // A crash must find the old snapshot or the new one whole: data synced before the rename, new directories after.
@@ -314,6 +317,20 @@ TEST(SnapshotStore, SyncsTheDataThenRenamesThenSyncsTheDirectory) {
               (std::vector<std::string>{"sync " + tmp, "rename " + tmp + " " + dir + "/s.approval", "sync " + dir,
                                         "sync " + dir + "/a", "sync " + dir, "sync " + new_tmp,
                                         "rename " + new_tmp + " " + dir + "/a/b/s.approval", "sync " + dir + "/a/b"}));
+
+    // Once renamed, the new snapshot is what the next start loads: a folder that cannot be synced afterwards
+    // must not turn the save into a failure, only into a warning.
+    logged.clear();
+    set_log_sink([](LogLevel, const char* line) { logged.emplace_back(line); });
+    fail_directory_syncs = true;
+    AtomicSnapshotStore store(dir + "/s.approval");
+    const auto error = save_error(store, full_state());
+    fail_directory_syncs = false;
+    set_log_sink(nullptr);
+    EXPECT_EQ(error, "saved");
+    EXPECT_EQ(store.load(), full_state());
+    EXPECT_EQ(logged, std::vector<std::string>{"[kelvara] Approval snapshot saved, but its folder could not be "
+                                               "synced: it may not survive a power loss (Input/output error)"});
 #endif
 }
 
@@ -327,8 +344,12 @@ int __real_rename(const char* from, const char* to);
 
 int __wrap_fsync(int fd) {
     std::error_code error; // an unknown path shows as an empty one
-    kelvara::watched_calls.push_back(
-        "sync " + std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), error).string());
+    const auto path = std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), error);
+    kelvara::watched_calls.push_back("sync " + path.string());
+    if (kelvara::fail_directory_syncs && std::filesystem::is_directory(path, error)) {
+        errno = EIO;
+        return -1;
+    }
     return __real_fsync(fd);
 }
 int __wrap_rename(const char* from, const char* to) {

@@ -26,9 +26,9 @@ std::filesystem::path temporary_snapshot_path(const std::filesystem::path& snaps
 std::optional<std::filesystem::path> create_snapshot_directory(const std::filesystem::path& directory);
 
 // Writes the pieces to the temporary file, makes them durable, moves the file over the snapshot and makes
-// the move durable; returns only when all of that succeeded. Throws std::runtime_error with one of the
-// three messages above, or the filesystem_error of create_snapshot_directory. The old snapshot stays in
-// place unless the move itself happened.
+// the move durable. Throws std::runtime_error with one of the three messages above, or the filesystem_error
+// of create_snapshot_directory, and then the old snapshot stays in place. Once the move happened the save
+// has succeeded: a failure to make the move durable only logs a warning.
 void write_snapshot_file(const std::filesystem::path& snapshot, const SnapshotPieces& pieces);
 
 // Makes the calling thread yield to every other thread of the host. Snapshots are written in the

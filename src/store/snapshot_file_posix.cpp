@@ -1,8 +1,11 @@
 #include "store/snapshot_file.hpp"
 
+#include "core/log.hpp"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <stdexcept>
 #include <utility>
 
@@ -133,10 +136,14 @@ void write_snapshot_file(const std::filesystem::path& snapshot, const SnapshotPi
         ::unlink(temporary.c_str());
         throw std::runtime_error(kCannotReplaceSnapshot);
     }
-    // The rename is durable only once the directory entry is. If that fails the new snapshot is already in
-    // place but may not survive a crash, so the save is reported as failed.
+    // The rename is the commit: from here on every reader, and the next start, finds the new snapshot, so the
+    // save must not be reported as failed. Syncing the directory makes the rename survive a power loss too;
+    // when that fails, which after a failed fsync nothing can repair, it is said in the log.
     if (!sync_directory(directory.empty() ? std::filesystem::path(".") : directory)) {
-        throw std::runtime_error(kCannotReplaceSnapshot);
+        log_line(LogLevel::warning,
+                 "[kelvara] Approval snapshot saved, but its folder could not be synced: it may not survive a "
+                 "power loss (%s)",
+                 std::strerror(errno));
     }
 }
 
