@@ -86,5 +86,26 @@ TEST(BannerInput, SnapshotMatching) {
     }
 }
 
+TEST(BannerInput, StartingStates) {
+    const EngineState abc{.banner_id = "abc", .rejected = {{"abc", 2}}},
+        xyz{.banner_id = "xyz", .rejected = {{"xyz", 3}}};
+    const EngineState fresh_abc{.banner_id = "abc"}, fresh_xyz{.banner_id = "xyz"};
+    using Stored = std::optional<EngineState>;
+    // settings, stored snapshot, the one set aside, what starts, what is kept
+    const std::tuple<const char*, Stored, Stored, EngineState, Stored> rows[] = {
+        {"abc", abc, xyz, abc, xyz},                  // the stored one matches
+        {"xyz", abc, xyz, xyz, abc},                  // the one set aside matches: they change places
+        {"qqq", abc, xyz, {.banner_id = "qqq"}, abc}, // neither: the stored one will be set aside
+        {"qqq", fresh_abc, xyz, {.banner_id = "qqq"}, xyz},
+        {"abc", std::nullopt, std::nullopt, fresh_abc, std::nullopt},
+        {"not valid!", fresh_xyz, std::nullopt, {}, std::nullopt},
+    };
+    for (const auto& [input, stored, set_aside, initial, kept] : rows) {
+        const auto states = starting_states(parse_source_settings(input, 60, false), stored, set_aside);
+        EXPECT_EQ(states.initial, initial) << input;
+        EXPECT_EQ(states.kept, kept) << input;
+    }
+}
+
 } // namespace
 } // namespace kelvara

@@ -46,6 +46,39 @@ TEST(EngineSettings, ChangesStartOverRefusalsAndRepeatsChangeNothing) {
     }
 }
 
+// The state a change replaces comes back when the settings return to it (asking the service again at once,
+// without its tag); one state is kept, the last one that held review work.
+TEST(EngineSettings, AReplacedStateWithReviewWorkReturnsWithItsSettings) {
+    auto h = waiting_harness();
+    h.engine->set_kept_state(EngineState{.banner_id = "old", .approved = make_revision("old", 1)});
+    const std::tuple<std::string, std::optional<std::uint64_t>, const char*> steps[] = {
+        {"xyz", std::nullopt, ""},          // abc kept, old dropped
+        {"abc", 5, "pin5"},                 // xyz held nothing: abc stays kept
+        {"abc", std::nullopt, "A5 C7p K7"}, // abc returns
+        {"old", std::nullopt, ""},          // abc kept
+        {"abc", std::nullopt, "A5 C7p K7"}, // returns again, the empty old one is not kept
+        {"old", std::nullopt, ""},
+    };
+    for (const auto& [banner_id, pinned_revision, expected] : steps) {
+        EXPECT_EQ(h.after(h.engine->apply_settings(banner_id, pinned_revision.has_value(), pinned_revision)),
+                  std::string("true: ") + expected)
+            << banner_id;
+        EXPECT_EQ(h.render.shown.back(), h.state().approved);
+    }
+    h.answer(Kind::modified, paid("old", 2));
+    ASSERT_TRUE(h.engine->apply_settings("xyz", false, std::nullopt)); // old kept now, abc gone
+    EXPECT_EQ(h.after(h.engine->apply_settings("abc", false, std::nullopt)), "true: ");
+    EXPECT_EQ(h.after(h.engine->apply_settings("old", false, std::nullopt)), "true: C2p K2");
+
+    // Only a valid state of other settings with review work is taken at creation.
+    for (const EngineState& kept : {EngineState{.banner_id = "old"}, EngineState{.banner_id = "old", .pinned = true},
+                                    EngineState{.banner_id = "abc", .rejected = {{"abc", 3}}}}) {
+        EngineHarness fresh;
+        fresh.engine->set_kept_state(kept);
+        EXPECT_EQ(fresh.engine->kept_state(), std::nullopt);
+    }
+}
+
 TEST(EngineOperator, AnnouncedOnceEvenAfterPreview) {
     auto h = waiting_harness();
     EXPECT_EQ(h.after(h.engine->claim_notification()), "true: A5 C7p N7 D60000 Et K7");

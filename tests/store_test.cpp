@@ -125,7 +125,11 @@ TEST(SnapshotStore, SavesTheKnownBytesAndLoadsWhatItSaved) {
         store.save(state);
         EXPECT_EQ(store.load(), state);
     }
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "sources"), {}), 1);
+    // Each change of banner set the snapshot it replaced aside, the approval of b1 last; no temporary file stays.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "sources"), {}), 2);
+    EXPECT_EQ(store.load_previous(), full_state(kMaxSnapshotImageBytes));
+    store.save({.banner_id = "xyz"}); // nothing to review in abc: b1 stays set aside
+    EXPECT_EQ(store.load_previous(), full_state(kMaxSnapshotImageBytes));
 }
 
 TEST(SnapshotStore, ReadsOlderVersionsWithTheirMigrations) {
@@ -226,6 +230,15 @@ TEST(SnapshotStore, LoadsOnlyAWholeRegularFile) {
         ASSERT_EQ(decode_snapshot(std::span(bytes).first(size)), expected) << size;
         ASSERT_EQ(store.load(), expected) << size;
     }
+    // A crash between setting the old snapshot aside and moving the new one in: the whole temporary file is
+    // the state about to be saved, and takes its place. A cut one does not.
+    const auto temporary = store.path().string() + ".tmp";
+    std::filesystem::rename(store.path(), temporary);
+    EXPECT_EQ(store.load(), full_state());
+    EXPECT_TRUE(std::filesystem::exists(store.path()));
+    std::filesystem::rename(store.path(), temporary);
+    std::filesystem::resize_file(temporary, bytes.size() - 1);
+    EXPECT_EQ(store.load(), std::nullopt);
     EXPECT_EQ(AtomicSnapshotStore(dir / "sources" / "s.approval").load(), std::nullopt);
     EXPECT_FALSE(std::filesystem::exists(dir / "sources"));
     const test::PipeInFilePlace pipe(dir.path());
@@ -310,13 +323,21 @@ TEST(SnapshotStore, SyncsTheDataThenRenamesThenSyncsTheDirectory) {
     const test::TempDir temp;
     const auto dir = std::filesystem::canonical(temp.path()).string();
     watched_calls.clear();
-    AtomicSnapshotStore(dir + "/s.approval").save(kBannerOnly);
+    AtomicSnapshotStore(dir + "/s.approval").save(full_state());
     AtomicSnapshotStore(dir + "/a/b/s.approval").save(kBannerOnly);
     const auto tmp = dir + "/s.approval.tmp", new_tmp = dir + "/a/b/s.approval.tmp";
     EXPECT_EQ(watched_calls,
               (std::vector<std::string>{"sync " + tmp, "rename " + tmp + " " + dir + "/s.approval", "sync " + dir,
                                         "sync " + dir + "/a", "sync " + dir, "sync " + new_tmp,
                                         "rename " + new_tmp + " " + dir + "/a/b/s.approval", "sync " + dir + "/a/b"}));
+    // Another banner: the old snapshot is set aside only once the new one is durable.
+    watched_calls.clear();
+    AtomicSnapshotStore switched(dir + "/s.approval");
+    switched.load();
+    switched.save(kBannerOnly);
+    EXPECT_EQ(watched_calls,
+              (std::vector<std::string>{"sync " + tmp, "rename " + dir + "/s.approval " + dir + "/s.previous.approval",
+                                        "rename " + tmp + " " + dir + "/s.approval", "sync " + dir}));
 
     // Once renamed, the new snapshot is what the next start loads: a folder that cannot be synced afterwards
     // must not turn the save into a failure, only into a warning.

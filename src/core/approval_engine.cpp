@@ -73,6 +73,9 @@ void ApprovalEngine::commit_unsaved() {
         return; // the source is going away: nothing is shown any more
     }
     set_state(std::move(change.state));
+    if (change.kept) {
+        kept_ = std::move(*change.kept);
+    }
     if (change.effects.forget_request) {
         in_flight_ = false;
         in_flight_request_id_ = 0;
@@ -157,36 +160,39 @@ bool ApprovalEngine::apply_settings(std::string banner_id, bool pinned, std::opt
     if (stopped_ || pending_) {
         return false;
     }
-    if (banner_id == state_.banner_id && pinned == state_.pinned && pinned_revision == state_.pinned_revision) {
+    EngineState wanted{.banner_id = std::move(banner_id), .pinned = pinned, .pinned_revision = pinned_revision};
+    if (follows_same_banner(state_, wanted)) {
         return true;
     }
-    const auto acceptable = [&](const EngineState&) {
-        if (!is_valid_banner_id(banner_id)) {
-            return false;
-        }
-        return pinned ? pinned_revision.has_value() && *pinned_revision != 0 : !pinned_revision.has_value();
-    };
-    const auto change = [&](EngineState& next) {
-        const bool revision_changed = pinned && next.pinned_revision != pinned_revision;
-        if (revision_changed || pinned != next.pinned || banner_id != next.banner_id) {
-            next.approved.reset();
-            next.candidate.reset();
-            next.candidate_previewed = false;
-            next.notified_revision.reset();
-            next.rejected.clear();
-            next.etag.reset();
-            next.discovery_cursor = 0;
-            next.legacy_baseline.reset();
-        }
-        next.banner_id = std::move(banner_id);
-        next.pinned = pinned;
-        next.pinned_revision = pinned ? pinned_revision : std::nullopt;
-        next.website_status = WebsiteStatus::available;
-        next.consecutive_failures = 0;
-        next.next_poll_due_ms = 0;
-    };
+    const bool acceptable = is_valid_banner_id(wanted.banner_id) &&
+                            (pinned ? pinned_revision.has_value() && *pinned_revision != 0 : !pinned_revision);
+    if (!acceptable) {
+        return false;
+    }
+    const EngineState& current = normalized_view();
+    const bool returns = kept_ && follows_same_banner(*kept_, wanted);
     // An answer to a request made for the old settings must be ignored.
-    return transact(acceptable, change, Effects{.show_approved = true, .forget_request = true});
+    Change change{returns ? *kept_ : std::move(wanted), Effects{.show_approved = true, .forget_request = true}};
+    // The replaced state is kept when it is worth it; otherwise the kept one stays, unless it returned.
+    if (holds_review_work(current)) {
+        change.kept = current;
+    } else if (returns) {
+        change.kept = std::optional<EngineState>();
+    }
+    // As at a start: the service is asked at once, without the entity tag of a state that returns.
+    EngineState& next = change.state;
+    next.website_status = WebsiteStatus::available;
+    next.consecutive_failures = 0;
+    next.next_poll_due_ms = 0;
+    next.etag.reset();
+    save(std::move(change));
+    return true;
+}
+
+void ApprovalEngine::set_kept_state(std::optional<EngineState> kept) {
+    const bool keep =
+        kept && is_valid_state(*kept) && holds_review_work(*kept) && !follows_same_banner(*kept, normalized_view());
+    kept_ = keep ? std::move(kept) : std::nullopt;
 }
 
 void ApprovalEngine::set_poll_interval(std::uint64_t seconds) noexcept {

@@ -43,7 +43,16 @@ public:
 
     // Settings, operator decisions and retry. True means the state changed and was saved (immediate mode) or
     // is being saved (deferred mode); apply_settings is also true for settings that change nothing.
+    //
+    // Settings that follow another banner (or the same one pinned otherwise) start over, but the state they
+    // replace is kept when it holds review work, and comes back, approval and all, when the settings return
+    // to it: a banner changed by mistake and changed back needs no new review. One kept state at a time,
+    // as the store keeps one previous snapshot beside the current one.
     bool apply_settings(std::string banner_id, bool pinned, std::optional<std::uint64_t> pinned_revision);
+    // At creation: the state of other settings found beside the current one. Ignored unless it is valid,
+    // holds review work and follows another banner than the current state.
+    void set_kept_state(std::optional<EngineState> kept);
+    const std::optional<EngineState>& kept_state() const noexcept { return kept_; }
     void set_poll_interval(std::uint64_t seconds) noexcept;
     bool claim_notification();
     bool mark_previewed();
@@ -85,6 +94,7 @@ private:
     struct Change {
         EngineState state;
         Effects effects;
+        std::optional<std::optional<EngineState>> kept{}; // the kept state to take on with it, if it changes
     };
 
     // What a transaction's normalised copy would start from, without copying: the state when valid,
@@ -114,6 +124,7 @@ private:
     RenderPort* render_;
     ClockPort* clock_;
     SaveMode save_mode_;
+    std::optional<EngineState> kept_;
     std::optional<Change> pending_;
     bool in_flight_ = false;
     std::uint64_t in_flight_request_id_ = 0;

@@ -63,4 +63,12 @@ EngineState normalize_state(EngineState state) {
     return EngineState{};
 }
 
+bool follows_same_banner(const EngineState& a, const EngineState& b) noexcept {
+    return a.banner_id == b.banner_id && a.pinned == b.pinned && a.pinned_revision == b.pinned_revision;
+}
+
+bool holds_review_work(const EngineState& state) noexcept {
+    return state.approved || state.candidate || !state.rejected.empty();
+}
+
 } // namespace kelvara

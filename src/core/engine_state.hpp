@@ -55,4 +55,12 @@ bool is_valid_state(const EngineState& state);
 // The state itself when valid, otherwise the empty state.
 EngineState normalize_state(EngineState state);
 
+// Whether two states follow the same banner in the same way: same banner ID, both pinned to the same revision
+// or both unpinned. A state of other settings is another banner's approval, even for the same ID.
+bool follows_same_banner(const EngineState& a, const EngineState& b) noexcept;
+
+// Whether a state holds something an operator would have to review again if it were thrown away: an
+// approved revision, a candidate or a rejection.
+bool holds_review_work(const EngineState& state) noexcept;
+
 } // namespace kelvara

@@ -152,4 +152,22 @@ bool matches_snapshot(const EngineState& state, const SourceSettings& settings) 
     return false;
 }
 
+StartingStates starting_states(const SourceSettings& settings, std::optional<EngineState> stored,
+                               std::optional<EngineState> set_aside) {
+    if (stored && matches_snapshot(*stored, settings)) {
+        return {std::move(*stored), std::move(set_aside)};
+    }
+    if (set_aside && matches_snapshot(*set_aside, settings)) {
+        return {std::move(*set_aside), std::move(stored)};
+    }
+    EngineState fresh;
+    fresh.banner_id = settings.input_kind == BannerInputKind::invalid ? std::string() : settings.banner_id;
+    if (settings.input_kind == BannerInputKind::banner_revision) {
+        fresh.pinned = true;
+        fresh.pinned_revision = settings.revision;
+    }
+    const bool stored_is_kept = stored && holds_review_work(*stored);
+    return {std::move(fresh), stored_is_kept ? std::move(stored) : std::move(set_aside)};
+}
+
 } // namespace kelvara

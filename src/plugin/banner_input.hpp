@@ -3,6 +3,7 @@
 #include "core/engine_state.hpp"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace kelvara {
@@ -53,5 +54,17 @@ std::string banner_page_url(const SourceSettings& settings);
 
 // Whether a state loaded from the snapshot belongs to these settings: same banner, same pinning.
 bool matches_snapshot(const EngineState& state, const SourceSettings& settings);
+
+// What a source starts from: its engine's state, and the state of other settings it keeps for their return.
+struct StartingStates {
+    EngineState initial;
+    std::optional<EngineState> kept;
+};
+
+// From the stored snapshot and the one set aside beside it: the one that matches the settings starts, the
+// other is kept; when neither matches, a fresh state for the settings starts and the stored one is kept if
+// it holds review work (as the next save sets it aside), else the one set aside stays kept.
+StartingStates starting_states(const SourceSettings& settings, std::optional<EngineState> stored,
+                               std::optional<EngineState> set_aside);
 
 } // namespace kelvara

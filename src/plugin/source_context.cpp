@@ -75,24 +75,13 @@ void SourceContext::ApprovedOutput::show_approved(const std::optional<RenderRevi
 
 SourceContext::SourceContext(obs_source_t* source, obs_data_t* settings, const std::filesystem::path& config_root)
     : source_(source), identity_(source, settings), settings_(parse_source_settings(read_source_settings(settings))),
-      qr_enabled_(settings_.qr_enabled), store_(snapshot_path(config_root, identity_.value())), writer_(store_),
+      qr_enabled_(settings_.qr_enabled), store_(snapshot_path(config_root, identity_.value())),
+      starting_(starting_states(settings_, store_.load(), store_.load_previous())), writer_(store_),
       worker_(obs_texture_backend()), output_(*this, worker_),
-      engine_(initial_state(store_.load(), settings_), metadata_, writer_, output_, clock_,
+      engine_(std::move(starting_.initial), metadata_, writer_, output_, clock_,
               static_cast<std::uint64_t>(settings_.poll_seconds), SaveMode::deferred),
-      saves_(engine_, writer_), dispatch_object_(std::make_unique<QObject>()) {}
-
-EngineState SourceContext::initial_state(const std::optional<EngineState>& loaded, const SourceSettings& settings) {
-    if (loaded && matches_snapshot(*loaded, settings)) {
-        return *loaded;
-    }
-    // A snapshot of other settings stays on disk until the first save replaces it.
-    EngineState fresh;
-    fresh.banner_id = settings.input_kind == BannerInputKind::invalid ? std::string() : settings.banner_id;
-    if (settings.input_kind == BannerInputKind::banner_revision) {
-        fresh.pinned = true;
-        fresh.pinned_revision = settings.revision;
-    }
-    return fresh;
+      saves_(engine_, writer_), dispatch_object_(std::make_unique<QObject>()) {
+    engine_.set_kept_state(std::exchange(starting_.kept, std::nullopt));
 }
 
 SourceContext* SourceContext::create(obs_data_t* settings, obs_source_t* source) noexcept {

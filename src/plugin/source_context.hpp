@@ -117,7 +117,6 @@ private:
     void set_size(std::uint32_t width, std::uint32_t height) noexcept;
     void reset_size() noexcept;
     void store_settings(SourceSettings settings);
-    static EngineState initial_state(const std::optional<EngineState>& loaded, const SourceSettings& settings);
 
     obs_source_t* source_; // the host's source, which outlives the context
     SourceIdentity identity_;
@@ -127,6 +126,7 @@ private:
     std::atomic<bool> qr_enabled_{false};
     bool closing_ = false;
     AtomicSnapshotStore store_;
+    StartingStates starting_; // moved into the engine at construction, empty afterwards
     SnapshotWriter writer_;
     DecodeWorker worker_;
     QtMetadataPort metadata_;

@@ -25,14 +25,40 @@ bool is_file_name_safe(std::string_view uuid) noexcept {
     return true;
 }
 
+// Only what follows_same_banner compares.
+std::optional<EngineState> keepable_settings(const std::optional<EngineState>& state) {
+    if (!state || !holds_review_work(*state)) {
+        return std::nullopt;
+    }
+    return EngineState{
+        .banner_id = state->banner_id, .pinned = state->pinned, .pinned_revision = state->pinned_revision};
+}
+
 } // namespace
 
 void AtomicSnapshotStore::save(const EngineState& state) {
-    write_snapshot_file(path_, SnapshotPieces(state));
+    const bool set_aside = keepable_on_disk_ && !follows_same_banner(*keepable_on_disk_, state);
+    const auto previous = previous_snapshot_path(path_);
+    try {
+        write_snapshot_file(path_, SnapshotPieces(state), set_aside ? &previous : nullptr);
+    } catch (...) {
+        if (set_aside) {
+            keepable_on_disk_.reset(); // it may have been set aside already
+        }
+        throw;
+    }
+    keepable_on_disk_ = keepable_settings(state);
 }
 
-std::optional<EngineState> AtomicSnapshotStore::load() const {
-    return read_snapshot_file(path_);
+std::optional<EngineState> AtomicSnapshotStore::load() {
+    recover_interrupted_save(path_);
+    auto state = read_snapshot_file(path_);
+    keepable_on_disk_ = keepable_settings(state);
+    return state;
+}
+
+std::optional<EngineState> AtomicSnapshotStore::load_previous() const {
+    return read_snapshot_file(previous_snapshot_path(path_));
 }
 
 std::filesystem::path snapshot_path(const std::filesystem::path& config_root, std::string_view source_uuid) {

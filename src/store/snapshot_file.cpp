@@ -17,6 +17,20 @@ std::filesystem::path temporary_snapshot_path(const std::filesystem::path& snaps
     return temporary;
 }
 
+std::filesystem::path previous_snapshot_path(const std::filesystem::path& snapshot) {
+    auto previous = snapshot;
+    previous.replace_extension(".previous" + snapshot.extension().string());
+    return previous;
+}
+
+void recover_interrupted_save(const std::filesystem::path& snapshot) {
+    std::error_code error;
+    const auto temporary = temporary_snapshot_path(snapshot);
+    if (!std::filesystem::exists(snapshot, error) && !error && read_snapshot_file(temporary)) {
+        std::filesystem::rename(temporary, snapshot, error); // the next save makes it durable
+    }
+}
+
 std::optional<std::filesystem::path> create_snapshot_directory(const std::filesystem::path& directory) {
     if (directory.empty()) {
         return std::nullopt;

@@ -19,6 +19,9 @@ inline constexpr const char* kCannotReplaceSnapshot = "cannot atomically replace
 
 // The snapshot path followed by ".tmp", in the same directory, so that the final move stays in one directory.
 std::filesystem::path temporary_snapshot_path(const std::filesystem::path& snapshot);
+// Where the snapshot of the settings a source followed before goes: "<id>.previous.approval" beside
+// "<id>.approval" (IDs hold no dots, so it is no other source's name).
+std::filesystem::path previous_snapshot_path(const std::filesystem::path& snapshot);
 
 // Creates the snapshot's directory and its missing ancestors. Returns the nearest ancestor that existed
 // before when something had to be created, so that the caller can make the new entries durable.
@@ -29,7 +32,16 @@ std::optional<std::filesystem::path> create_snapshot_directory(const std::filesy
 // the move durable. Throws std::runtime_error with one of the three messages above, or the filesystem_error
 // of create_snapshot_directory, and then the old snapshot stays in place. Once the move happened the save
 // has succeeded: a failure to make the move durable only logs a warning.
-void write_snapshot_file(const std::filesystem::path& snapshot, const SnapshotPieces& pieces);
+//
+// With `set_aside`, the old snapshot is moved there once the new one is durable in the temporary file, just
+// before that takes its place. A crash in between leaves no snapshot but a whole temporary file, which
+// recover_interrupted_save puts in place.
+void write_snapshot_file(const std::filesystem::path& snapshot, const SnapshotPieces& pieces,
+                         const std::filesystem::path* set_aside = nullptr);
+
+// Where a save was interrupted between setting the old snapshot aside and moving the new one in, finishes
+// the move. Nothing happens while the snapshot exists: its temporary file may be a half-written one.
+void recover_interrupted_save(const std::filesystem::path& snapshot);
 
 // Makes the calling thread yield to every other thread of the host. Snapshots are written in the
 // background: a writer that wakes up must never take the processor from the host's video threads.

@@ -114,7 +114,8 @@ private:
 
 } // namespace
 
-void write_snapshot_file(const std::filesystem::path& snapshot, const SnapshotPieces& pieces) {
+void write_snapshot_file(const std::filesystem::path& snapshot, const SnapshotPieces& pieces,
+                         const std::filesystem::path* set_aside) {
     const auto directory = snapshot.parent_path();
     if (const auto existing = create_snapshot_directory(directory)) {
         sync_new_directories(directory, *existing);
@@ -131,6 +132,10 @@ void write_snapshot_file(const std::filesystem::path& snapshot, const SnapshotPi
     if (!written) {
         ::unlink(temporary.c_str());
         throw std::runtime_error(kCannotWriteSnapshot);
+    }
+    if (set_aside != nullptr && ::rename(snapshot.c_str(), set_aside->c_str()) != 0 && errno != ENOENT) {
+        ::unlink(temporary.c_str());
+        throw std::runtime_error(kCannotReplaceSnapshot);
     }
     if (::rename(temporary.c_str(), snapshot.c_str()) != 0) {
         ::unlink(temporary.c_str());

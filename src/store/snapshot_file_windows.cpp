@@ -98,7 +98,8 @@ private:
 
 } // namespace
 
-void write_snapshot_file(const std::filesystem::path& snapshot, const SnapshotPieces& pieces) {
+void write_snapshot_file(const std::filesystem::path& snapshot, const SnapshotPieces& pieces,
+                         const std::filesystem::path* set_aside) {
     // Directory entries are made durable by MOVEFILE_WRITE_THROUGH; nothing to sync for new directories.
     create_snapshot_directory(snapshot.parent_path());
     const auto temporary = temporary_snapshot_path(snapshot);
@@ -113,7 +114,9 @@ void write_snapshot_file(const std::filesystem::path& snapshot, const SnapshotPi
         DeleteFileW(temporary.c_str());
         throw std::runtime_error(kCannotWriteSnapshot);
     }
-    if (!replace_durably(temporary, snapshot)) {
+    const bool set_aside_done =
+        set_aside == nullptr || replace_durably(snapshot, *set_aside) || GetLastError() == ERROR_FILE_NOT_FOUND;
+    if (!set_aside_done || !replace_durably(temporary, snapshot)) {
         DeleteFileW(temporary.c_str());
         throw std::runtime_error(kCannotReplaceSnapshot);
     }

@@ -134,7 +134,7 @@ TEST(HostModule, ApprovedBannerReachesTheOutputAndSurvivesServiceFailures) {
 // update from elsewhere). A stray key press followed by Cancel, or an invalid input, leaves the approval on
 // air; the retry button follows the settings the source has taken (on libobs's next video tick).
 TEST(HostModule, TypedInputWaitsForTheHostToApplyIt) {
-    const auto source = accepted_source("typed", solid_png(60, 20, 255, 0, 0));
+    auto source = accepted_source("typed", solid_png(60, 20, 255, 0, 0));
     shared_host().show(source->get());
     ASSERT_TRUE(HeadlessHost::pump_until([] { return output_pixel(5, 5) == kRed; }, 5000));
     const auto snapshot = file_bytes(source->snapshot());
@@ -191,6 +191,20 @@ TEST(HostModule, TypedInputWaitsForTheHostToApplyIt) {
     EXPECT_TRUE(HeadlessHost::pump_until([&] { return source->info_line("approved_revision").empty(); }, 3000));
     obs_data_release(old_settings);
     obs_data_release(settings);
+
+    // Saved with the other banner (as OBS saves a collection while the window is open), restarted, and changed
+    // back: the first banner's approval returns without a new review.
+    obs_data_t* saved = obs_save_source(source->get());
+    shared_host().show(nullptr);
+    source->release_and_wait_for_destroy();
+    source = std::make_unique<TestSource>(obs_load_source(saved));
+    obs_data_release(saved);
+    shared_host().show(source->get());
+    EXPECT_EQ(source->info_line("approved_revision"), "");
+    source->update("typed");
+    EXPECT_TRUE(HeadlessHost::pump_until([&] { return output_pixel(5, 5) == kRed; }, 5000));
+    EXPECT_EQ(source->info_line("approved_revision"), "Approved revision: 1");
+    EXPECT_TRUE(HeadlessHost::pump_until([&] { return source->info_line("website_status") == "Available"; }, 5000));
     shared_host().show(nullptr);
 }
 
