@@ -42,8 +42,9 @@ void AtomicSnapshotStore::save(const EngineState& state) {
     try {
         write_snapshot_file(path_, SnapshotPieces(state), set_aside ? &previous : nullptr);
     } catch (...) {
-        if (set_aside) {
-            keepable_on_disk_.reset(); // it may have been set aside already
+        std::error_code error;
+        if (set_aside && !std::filesystem::exists(path_, error)) {
+            keepable_on_disk_.reset(); // set aside already, and nothing took its place
         }
         throw;
     }
