@@ -250,14 +250,18 @@ TEST(SnapshotStore, AFailedSaveKeepsThePreviousSnapshot) {
     const test::TempDir temp;
     const auto dir = temp.path() / path_from_utf8("S\xc3\xb8ren \xc5\x81ukasz/plugin_config");
     AtomicSnapshotStore store(snapshot_path(dir, "abc"));
-    store.save(kBannerOnly);
+    store.save(full_state());
     EXPECT_EQ(std::filesystem::directory_iterator(temp.path())->path().filename(),
               std::filesystem::path(u8"S\u00f8ren \u0141ukasz"));
 
-    // The temporary file's name is taken by a directory: it cannot be opened.
+    // The temporary file's name is taken by a directory: it cannot be opened. The snapshot of another banner
+    // stays in place, to be set aside by the next save.
     std::filesystem::create_directory(dir / "sources" / "abc.approval.tmp");
-    EXPECT_EQ(save_error(store, full_state()), "cannot open temporary approval snapshot");
+    EXPECT_EQ(save_error(store, kBannerOnly), "cannot open temporary approval snapshot");
     std::filesystem::remove(dir / "sources" / "abc.approval.tmp");
+    EXPECT_EQ(AtomicSnapshotStore(store.path()).load(), full_state());
+    store.save(kBannerOnly);
+    EXPECT_EQ(store.load_previous(), full_state());
 #ifndef _WIN32
     // Writes beyond the file size limit, which Windows lacks, fail with EFBIG (SIGXFSZ ignored meanwhile).
     rlimit original{};
