@@ -1,6 +1,6 @@
 #include "core/approval_engine.hpp"
 
-#include "metadata/service_urls.hpp"
+#include "core/banner_rules.hpp"
 
 #include <stdexcept>
 

@@ -1,7 +1,7 @@
 #include "core/engine_state.hpp"
 
+#include "core/banner_rules.hpp"
 #include "core/revision.hpp"
-#include "metadata/service_urls.hpp"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 #include "core/revision.hpp"
 
-#include "metadata/service_urls.hpp"
+#include "core/banner_rules.hpp"
 
 #include <algorithm>
 #include <array>

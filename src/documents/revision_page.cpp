@@ -1,7 +1,7 @@
 #include "documents/revision_page.hpp"
 
+#include "core/banner_rules.hpp"
 #include "core/revision.hpp"
-#include "metadata/service_urls.hpp"
 
 #include <algorithm>
 #include <array>

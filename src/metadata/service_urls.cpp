@@ -5,20 +5,6 @@
 
 namespace kelvara {
 
-bool is_valid_banner_id(std::string_view text) noexcept {
-    if (text.empty() || text.size() > kMaxBannerIdLength) {
-        return false;
-    }
-    for (const char c : text) {
-        const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-        const bool digit = c >= '0' && c <= '9';
-        if (!letter && !digit && c != '_' && c != '-') {
-            return false;
-        }
-    }
-    return true;
-}
-
 std::string decimal_string(std::uint64_t value) {
     std::array<char, 20> digits{};
     const auto result = std::to_chars(digits.data(), digits.data() + digits.size(), value);

@@ -1,20 +1,16 @@
 #pragma once
 
+#include "core/banner_rules.hpp"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace kelvara {
 
-// The service is reached only under this origin; every URL of the service is built in this file.
-inline constexpr std::string_view kServiceOrigin = "https://kelvara.com";
+// Every URL of the service is built in this file, under kServiceOrigin.
 // Operators may paste banner page URLs from this origin too; they are read as if typed on kServiceOrigin.
 inline constexpr std::string_view kAlternateServiceOrigin = "https://www.kelvara.com";
-
-inline constexpr std::size_t kMaxBannerIdLength = 128;
-
-// 1 to 128 bytes, each an ASCII letter, digit, '_' or '-'. The one test every banner ID is held to.
-bool is_valid_banner_id(std::string_view text) noexcept;
 
 // Base 10, no sign, no leading zeros, "0" for zero.
 std::string decimal_string(std::uint64_t value);

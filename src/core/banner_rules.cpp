@@ -1,0 +1,19 @@
+#include "core/banner_rules.hpp"
+
+namespace kelvara {
+
+bool is_valid_banner_id(std::string_view text) noexcept {
+    if (text.empty() || text.size() > kMaxBannerIdLength) {
+        return false;
+    }
+    for (const char c : text) {
+        const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+        const bool digit = c >= '0' && c <= '9';
+        if (!letter && !digit && c != '_' && c != '-') {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace kelvara
