@@ -24,12 +24,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(settings.poll_seconds == std::clamp<std::int64_t>(poll_seconds, 60, 3600));
     FUZZ_CHECK(settings.qr_enabled == qr_enabled);
     if (settings.input_kind == invalid) {
-        const std::string& message = settings.validation_message;
-        FUZZ_CHECK(message == usage_message() || message == kBannerIdMessage || message == kRevisionRangeMessage);
+        FUZZ_CHECK(settings.validation_message != ValidationMessage::none);
         FUZZ_CHECK(banner_page_url(settings).empty() && !is_valid_banner_id(url));
         return 0;
     }
-    FUZZ_CHECK(is_valid_banner_id(settings.banner_id) && settings.validation_message.empty());
+    FUZZ_CHECK(is_valid_banner_id(settings.banner_id) && settings.validation_message == ValidationMessage::none);
     FUZZ_CHECK((settings.revision != 0) == (settings.input_kind == banner_revision));
     FUZZ_CHECK(!is_valid_banner_id(url) || (settings.banner_id == url && settings.input_kind == banner));
 

@@ -10,25 +10,25 @@
 namespace kelvara {
 namespace {
 
-const std::string kUsage = "Use a banner ID or https://kelvara.com/banner/{bannerId}";
-const std::string kIdMessage = "Banner ID must contain 1 to 128 letters, numbers, underscores, or hyphens";
-const std::string kRange = "Revision sequence is outside the supported range";
+constexpr auto kUsage = ValidationMessage::usage;
+constexpr auto kIdMessage = ValidationMessage::banner_id;
+constexpr auto kRange = ValidationMessage::revision_range;
 const std::string kPage = "https://kelvara.com/banner/";
 
 TEST(BannerInput, AcceptedAndRefusedInputs) {
     using enum BannerInputKind;
     const std::string id128(128, 'a'), id129(129, 'a'), huge(200000, 'a');
     // input, kind, banner ID, revision, message
-    const std::tuple<std::string, BannerInputKind, std::string, std::uint64_t, std::string> cases[] = {
-        {"abc_DEF-123", banner, "abc_DEF-123", 0, ""},
-        {id128, banner, id128, 0, ""},
-        {kPage + id128, banner, id128, 0, ""},
-        {kPage + "abc", banner, "abc", 0, ""},
-        {kPage + "abc/", banner, "abc", 0, ""},
-        {kPage + "abc/revision/42", banner_revision, "abc", 42, ""},
-        {kPage + "abc/revision/42/", banner_revision, "abc", 42, ""},
-        {"https://www.kelvara.com/banner/abc/revision/42", banner_revision, "abc", 42, ""},
-        {kPage + "abc/revision/18446744073709551615", banner_revision, "abc", 18446744073709551615ULL, ""},
+    const std::tuple<std::string, BannerInputKind, std::string, std::uint64_t, ValidationMessage> cases[] = {
+        {"abc_DEF-123", banner, "abc_DEF-123", 0, {}},
+        {id128, banner, id128, 0, {}},
+        {kPage + id128, banner, id128, 0, {}},
+        {kPage + "abc", banner, "abc", 0, {}},
+        {kPage + "abc/", banner, "abc", 0, {}},
+        {kPage + "abc/revision/42", banner_revision, "abc", 42, {}},
+        {kPage + "abc/revision/42/", banner_revision, "abc", 42, {}},
+        {"https://www.kelvara.com/banner/abc/revision/42", banner_revision, "abc", 42, {}},
+        {kPage + "abc/revision/18446744073709551615", banner_revision, "abc", 18446744073709551615ULL, {}},
         // Refused: no ID, except that a revision out of range keeps the ID it was read with.
         {kPage + "abc/revision/18446744073709551616", invalid, "abc", 0, kRange},
         {kPage + "abc/revision/99999999999999999999", invalid, "abc", 0, kRange},
@@ -45,7 +45,7 @@ TEST(BannerInput, AcceptedAndRefusedInputs) {
         EXPECT_EQ(settings, (SourceSettings{banner_id, revision, 300, true, kind, message})) << url.substr(0, 80);
         EXPECT_EQ(banner_page_url(settings), kind == invalid ? "" : kPage + banner_id) << url.substr(0, 80);
     }
-    EXPECT_EQ(banner_page_url(SourceSettings{"a b", 0, 60, false, banner, ""}), "");
+    EXPECT_EQ(banner_page_url(SourceSettings{"a b", 0, 60, false, banner}), "");
     // Neither an ID nor a banner page URL: the usage message, no ID.
     const std::vector<std::string> refused[] = {
         {"", " abc", "abc ", id129, "x" + kPage + "abc", huge + "!", kPage + std::string(200000, '/')},

@@ -81,11 +81,6 @@ std::int32_t clamp_poll_seconds(std::int64_t stored) {
 
 } // namespace
 
-const std::string& usage_message() {
-    static const std::string message = "Use a banner ID or " + std::string(kServiceOrigin) + "/banner/{bannerId}";
-    return message;
-}
-
 void prepare_banner_input_patterns() {
     static_cast<void>(patterns());
 }
@@ -105,11 +100,11 @@ SourceSettings parse_source_settings(const std::string& url, std::int64_t poll_s
     std::smatch match;
     if (matchable.size() > kLongestMatchable || (!std::regex_match(matchable, match, patterns().service) &&
                                                  !std::regex_match(matchable, match, patterns().alternate))) {
-        settings.validation_message = usage_message();
+        settings.validation_message = ValidationMessage::usage;
         return settings;
     }
     if (!is_valid_banner_id(match.str(1))) {
-        settings.validation_message = kBannerIdMessage;
+        settings.validation_message = ValidationMessage::banner_id;
         return settings;
     }
     settings.banner_id = match.str(1);
@@ -121,7 +116,7 @@ SourceSettings parse_source_settings(const std::string& url, std::int64_t poll_s
         parse_revision(std::string_view(&*match[2].first, static_cast<std::size_t>(match[2].length())));
     if (!revision) {
         settings.input_kind = BannerInputKind::invalid;
-        settings.validation_message = kRevisionRangeMessage;
+        settings.validation_message = ValidationMessage::revision_range;
         return settings;
     }
     settings.revision = *revision;

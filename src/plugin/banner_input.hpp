@@ -21,6 +21,14 @@ enum class BannerInputKind : std::uint32_t {
     banner_revision = 2, // a banner page URL naming one revision: the engine is pinned to it
 };
 
+// Why a banner input was refused. The panel shows the matching text in the operator's language.
+enum class ValidationMessage : std::uint32_t {
+    none = 0,
+    usage = 1,          // neither a banner ID nor a banner page URL
+    banner_id = 2,      // a banner page URL whose ID is not a valid banner ID
+    revision_range = 3, // a revision number above 2^64 - 1
+};
+
 // The operator's settings, validated.
 struct SourceSettings {
     std::string banner_id;
@@ -28,24 +36,17 @@ struct SourceSettings {
     std::int32_t poll_seconds = 60;
     bool qr_enabled = false;
     BannerInputKind input_kind = BannerInputKind::invalid;
-    std::string validation_message;
+    ValidationMessage validation_message = ValidationMessage::none;
 
     friend bool operator==(const SourceSettings&, const SourceSettings&) = default;
 };
-
-inline constexpr const char* kBannerIdMessage =
-    "Banner ID must contain 1 to 128 letters, numbers, underscores, or hyphens";
-inline constexpr const char* kRevisionRangeMessage = "Revision sequence is outside the supported range";
-
-// "Use a banner ID or https://…/banner/{bannerId}", built from the service origin.
-const std::string& usage_message();
 
 // Compiles the banner page URL patterns. The module calls it once at load so that no source pays for it;
 // parsing compiles them on first use otherwise.
 void prepare_banner_input_patterns();
 
 // Turns the stored settings into one validated record. Never throws for bad input: a refused banner input
-// gives kind `invalid` and one of the three messages; poll seconds are clamped to 60..3600 in every case.
+// gives kind `invalid` and the message that says why; poll seconds are clamped to 60..3600 in every case.
 SourceSettings parse_source_settings(const std::string& url, std::int64_t poll_seconds, bool qr_enabled);
 SourceSettings parse_source_settings(const RawSourceSettings& raw);
 

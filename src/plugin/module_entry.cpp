@@ -115,6 +115,15 @@ MODULE_EXPORT bool obs_module_get_string(const char* key, const char** out) {
     return text_lookup_getstr(locale_table, key, out);
 }
 
+// The operator's text for `key`, or the key itself when no locale file has it (as OBS's own modules do).
+const char* obs_module_text(const char* key) {
+    const char* text = key;
+    if (locale_table != nullptr) {
+        text_lookup_getstr(locale_table, key, &text);
+    }
+    return text;
+}
+
 MODULE_EXPORT const char* obs_module_description(void) {
     return "Native Kelvara banner source with explicit revision approval.";
 }

@@ -1,9 +1,14 @@
 #include "plugin/source_properties.hpp"
 
 #include "core/log.hpp"
+#include "metadata/service_urls.hpp"
 #include "plugin/source_context.hpp"
 #include "plugin/source_settings_io.hpp"
 #include "review/preview_flow.hpp"
+
+#include <QtCore/QString>
+
+#include <obs-module.h>
 
 namespace kelvara {
 namespace {
@@ -12,8 +17,26 @@ constexpr const char* kPreviewButton = "preview_candidate";
 constexpr const char* kRetryButton = "retry_discovery";
 constexpr const char* kValidationLine = "validation_status";
 
+// A text whose placeholder %1 is a revision number.
+std::string with_revision(const char* text, std::uint64_t revision) {
+    return QString::fromUtf8(text).arg(revision).toStdString();
+}
+
 std::string validation_text(const SourceSettings& settings) {
-    return settings.input_kind != BannerInputKind::invalid ? "Banner input: valid" : settings.validation_message;
+    if (settings.input_kind != BannerInputKind::invalid) {
+        return obs_module_text("Input.Valid");
+    }
+    switch (settings.validation_message) {
+    case ValidationMessage::banner_id:
+        return obs_module_text("Input.BannerId");
+    case ValidationMessage::revision_range:
+        return obs_module_text("Input.RevisionRange");
+    case ValidationMessage::none:
+    case ValidationMessage::usage:
+        break;
+    }
+    const std::string pattern = std::string(kServiceOrigin) + "/banner/{bannerId}";
+    return QString::fromUtf8(obs_module_text("Input.Usage")).arg(QString::fromStdString(pattern)).toStdString();
 }
 
 // Runs on every change of the banner field, while the operator types. Nothing is applied here: the host
@@ -69,11 +92,10 @@ void add_status_lines(obs_properties_t* properties, SourceContext& context, cons
     }
     add_info(properties, "website_status", status.website_status_text);
     if (status.approved_revision) {
-        add_info(properties, "approved_revision", "Approved revision: " + std::to_string(*status.approved_revision));
+        add_info(properties, "approved_revision",
+                 with_revision(obs_module_text("Status.ApprovedRevision"), *status.approved_revision));
     } else if (valid_input) {
-        add_info(properties, "approved_status",
-                 "No approved output yet \u2014 the stream stays blank until you Preview and Accept the latest "
-                 "candidate.");
+        add_info(properties, "approved_status", obs_module_text("Status.NoApprovedOutput"));
     }
     if (status.candidate_revision) {
         bool review_ready = false;
@@ -83,13 +105,11 @@ void add_status_lines(obs_properties_t* properties, SourceContext& context, cons
         }
         // With nothing approved there is no banner that could remain live: the stream is blank until one is
         // accepted.
-        const std::string on_air = status.approved_revision ? " The approved banner remains live."
-                                                            : " The stream stays blank until you accept a revision.";
+        const char* waiting = status.approved_revision ? obs_module_text("Status.UpdateWaitingLive")
+                                                       : obs_module_text("Status.UpdateWaitingBlank");
         add_info(properties, "candidate_revision",
-                 review_ready ? "UPDATE WAITING \u2014 revision " + std::to_string(*status.candidate_revision) +
-                                    ". Load & Preview to Accept, Reject, or leave it for later." + on_air
-                              : "Checking for the latest banner update \u2014 preview will be available when "
-                                "discovery finishes.");
+                 review_ready ? with_revision(waiting, *status.candidate_revision)
+                              : obs_module_text("Status.Checking"));
     }
 }
 
@@ -98,19 +118,19 @@ void add_status_lines(obs_properties_t* properties, SourceContext& context, cons
 const char* website_status_text(WebsiteStatus status) noexcept {
     switch (status) {
     case WebsiteStatus::available:
-        return "Available";
+        return obs_module_text("Status.Available");
     case WebsiteStatus::offline:
-        return "Offline \u2014 approved output preserved";
+        return obs_module_text("Status.Offline");
     case WebsiteStatus::forbidden:
-        return "Forbidden \u2014 approved output preserved";
+        return obs_module_text("Status.Forbidden");
     case WebsiteStatus::not_found:
-        return "Not found \u2014 approved output preserved";
+        return obs_module_text("Status.NotFound");
     case WebsiteStatus::unavailable:
-        return "Unavailable \u2014 approved output preserved";
+        return obs_module_text("Status.Unavailable");
     case WebsiteStatus::moderated:
-        return "Moderated \u2014 approved output preserved";
+        return obs_module_text("Status.Moderated");
     }
-    return "Unknown \u2014 approved output preserved";
+    return obs_module_text("Status.Unknown");
 }
 
 SourceStatusView make_status_view(const EngineState& state) {
@@ -134,12 +154,13 @@ obs_properties_t* get_source_properties(SourceContext* context) {
     obs_properties_t* properties = obs_properties_create();
     // The host applies the settings once, on OK; Cancel then has nothing to undo.
     obs_properties_set_flags(properties, OBS_PROPERTIES_DEFER_UPDATE);
-    obs_property_t* url = obs_properties_add_text(properties, kUrlKey, "Banner ID or Kelvara URL", OBS_TEXT_DEFAULT);
+    obs_property_t* url =
+        obs_properties_add_text(properties, kUrlKey, obs_module_text("BannerInput"), OBS_TEXT_DEFAULT);
     if (context != nullptr) {
         obs_property_set_modified_callback2(url, on_banner_input_modified, context);
     }
-    obs_properties_add_int(properties, kPollSecondsKey, "Poll interval (seconds)", 60, 3600, 1);
-    obs_properties_add_bool(properties, kQrEnabledKey, "Show QR code");
+    obs_properties_add_int(properties, kPollSecondsKey, obs_module_text("PollInterval"), 60, 3600, 1);
+    obs_properties_add_bool(properties, kQrEnabledKey, obs_module_text("ShowQrCode"));
     if (context == nullptr) {
         return properties;
     }
@@ -147,10 +168,10 @@ obs_properties_t* get_source_properties(SourceContext* context) {
         const SourceSettings settings = context->settings();
         add_status_lines(properties, *context, settings);
         // OBS makes a push button of the description, where a single '&' marks a mnemonic: "&&" shows one.
-        obs_property_t* preview =
-            obs_properties_add_button2(properties, kPreviewButton, "Load && Preview", on_load_and_preview, context);
-        obs_property_t* retry =
-            obs_properties_add_button2(properties, kRetryButton, "Retry discovery", on_retry_discovery, context);
+        obs_property_t* preview = obs_properties_add_button2(
+            properties, kPreviewButton, obs_module_text("LoadAndPreview"), on_load_and_preview, context);
+        obs_property_t* retry = obs_properties_add_button2(properties, kRetryButton, obs_module_text("RetryDiscovery"),
+                                                           on_retry_discovery, context);
         obs_property_set_enabled(preview, true);
         obs_property_set_enabled(retry, settings.input_kind == BannerInputKind::banner);
     } catch (const std::exception& error) {

@@ -5,6 +5,8 @@
 #include "plugin/source_properties.hpp"
 #include "plugin/source_settings_io.hpp"
 
+#include <obs-module.h>
+
 namespace kelvara {
 namespace {
 
@@ -13,7 +15,7 @@ SourceContext* context_of(void* data) {
 }
 
 const char* get_name(void*) {
-    return "Kelvara Banner";
+    return obs_module_text("KelvaraBanner");
 }
 
 void* create(obs_data_t* settings, obs_source_t* source) {

@@ -10,6 +10,8 @@
 #include <QtWidgets/QSystemTrayIcon>
 #include <QtWidgets/QWidget>
 
+#include <obs-module.h>
+
 #include <mutex>
 
 namespace kelvara {
@@ -25,7 +27,7 @@ QSystemTrayIcon& candidate_tray_icon() {
     std::call_once(created, [] {
         // Owned by the application object and gone with it; the module never hides or deletes it.
         icon = new QSystemTrayIcon(QGuiApplication::windowIcon(), QCoreApplication::instance());
-        icon->setToolTip("Kelvara for OBS");
+        icon->setToolTip(obs_module_text("Tray.ToolTip"));
         icon->setVisible(true);
     });
     return *icon;
@@ -38,10 +40,9 @@ bool host_window_in_front() {
 
 void request_background_attention(std::uint64_t revision) {
     QApplication::alert(nullptr, 0);
-    candidate_tray_icon().showMessage(
-        "Kelvara update waiting",
-        QString("Revision %1 is ready to review in OBS. Your approved banner remains live.").arg(revision),
-        QSystemTrayIcon::Information, 10000);
+    candidate_tray_icon().showMessage(obs_module_text("Tray.Title"),
+                                      QString(obs_module_text("Tray.Message")).arg(revision),
+                                      QSystemTrayIcon::Information, 10000);
     log_line(LogLevel::info, "[kelvara] Requested background attention for candidate sequence=%llu",
              static_cast<unsigned long long>(revision));
 }

@@ -21,6 +21,8 @@
 #include <QtWidgets/QPushButton>
 #include <QtWidgets/QVBoxLayout>
 
+#include <obs-module.h>
+
 namespace kelvara {
 namespace {
 
@@ -42,10 +44,11 @@ QImage decode_preview(const RenderRevision& candidate) {
 }
 
 void show_message(QMessageBox::Icon icon, const char* text) {
+    const QString title = obs_module_text("Message.Title");
     if (icon == QMessageBox::Information) {
-        QMessageBox::information(nullptr, "Kelvara", text, QMessageBox::Ok, QMessageBox::NoButton);
+        QMessageBox::information(nullptr, title, text, QMessageBox::Ok, QMessageBox::NoButton);
     } else {
-        QMessageBox::warning(nullptr, "Kelvara", text, QMessageBox::Ok, QMessageBox::NoButton);
+        QMessageBox::warning(nullptr, title, text, QMessageBox::Ok, QMessageBox::NoButton);
     }
 }
 
@@ -90,7 +93,7 @@ bool load_and_preview(obs_properties_t* properties, SourceContext& context, cons
         return false;
     }
     if (context.settings().input_kind == BannerInputKind::invalid) {
-        show_message(QMessageBox::Warning, "Enter a valid banner ID or Kelvara URL first.");
+        show_message(QMessageBox::Warning, obs_module_text("Message.InvalidInput"));
         return false;
     }
     auto candidate = copy_preview_candidate(context);
@@ -103,10 +106,9 @@ bool load_and_preview(obs_properties_t* properties, SourceContext& context, cons
     }
     if (!candidate) {
         if (missing_preview_reason(context) == MissingPreview::up_to_date) {
-            show_message(QMessageBox::Information, "Up to date \u2014 no update is waiting.");
+            show_message(QMessageBox::Information, obs_module_text("Message.UpToDate"));
         } else {
-            show_message(QMessageBox::Warning,
-                         "The banner could not be loaded yet. Check the ID and network, then try again.");
+            show_message(QMessageBox::Warning, obs_module_text("Message.NotLoaded"));
         }
         return false;
     }
@@ -146,27 +148,27 @@ PreviewDecision show_candidate_preview(const RenderRevision& candidate, bool off
         return PreviewDecision::later;
     }
     QDialog dialog;
-    dialog.setWindowTitle(QString("Kelvara candidate revision %1").arg(candidate.render_revision));
+    dialog.setWindowTitle(QString(obs_module_text("Preview.Title")).arg(candidate.render_revision));
     dialog.setModal(true);
     auto* layout = new QVBoxLayout(&dialog);
     if (!heading.empty()) {
         auto* source_line = new QLabel(QString::fromStdString(heading), &dialog);
-        source_line->setAccessibleName("Candidate source");
+        source_line->setAccessibleName(obs_module_text("Preview.HeadingName"));
         source_line->setTextFormat(Qt::PlainText);
         layout->addWidget(source_line);
     }
     auto* preview = new QLabel(&dialog);
     preview->setAlignment(Qt::AlignCenter);
-    preview->setAccessibleName("Candidate banner preview");
+    preview->setAccessibleName(obs_module_text("Preview.ImageName"));
     preview->setPixmap(QPixmap::fromImage(image.scaled(960, 640, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
     layout->addWidget(preview);
     auto* buttons =
         new QDialogButtonBox(QDialogButtonBox::Yes | QDialogButtonBox::No | QDialogButtonBox::Cancel, &dialog);
-    buttons->button(QDialogButtonBox::Yes)->setText("&Accept");
-    buttons->button(QDialogButtonBox::No)->setText("&Reject");
+    buttons->button(QDialogButtonBox::Yes)->setText(obs_module_text("Preview.Accept"));
+    buttons->button(QDialogButtonBox::No)->setText(obs_module_text("Preview.Reject"));
     QPushButton* stay = buttons->button(QDialogButtonBox::Cancel);
     if (offer_later) {
-        stay->setText("&Later");
+        stay->setText(obs_module_text("Preview.Later"));
     }
     // The dialog may open by itself while the operator types elsewhere: Return and Space must not decide.
     stay->setDefault(true);
@@ -195,7 +197,10 @@ PreviewDecision show_candidate_preview(const RenderRevision& candidate, bool off
 }
 
 std::string preview_heading(const SourceContext& context, const RenderRevision& candidate) {
-    return "Source \u201c" + context.name() + "\u201d \u2014 banner " + candidate.banner_id;
+    // Both filled in one pass: a source name that holds "%2" stays as the operator wrote it.
+    return QString(obs_module_text("Preview.Heading"))
+        .arg(QString::fromStdString(context.name()), QString::fromStdString(candidate.banner_id))
+        .toStdString();
 }
 
 std::optional<RenderRevision> wait_for_preview_candidate(SourceContext& context) {

@@ -175,13 +175,22 @@ TEST(Review, LoadAndPreviewExplainsWhyNothingIsShown) {
         }
     }
     shared_service().clear_faults();
-    // OBS Studio makes a push button of the description, reading '&' as the marker of a mnemonic.
+    // OBS Studio makes a push button of the description, reading '&' as the marker of a mnemonic. The texts
+    // follow the host's locale, which the operator may change while OBS runs; en-US last, for the other tests.
     TestSource source("button source", "current");
-    obs_properties_t* properties = obs_source_properties(source.get());
-    const QPushButton button(
-        QString::fromUtf8(obs_property_description(obs_properties_get(properties, "preview_candidate"))));
-    obs_properties_destroy(properties);
-    EXPECT_EQ(host::shown_text(button), "Load & Preview");
+    const std::tuple<const char*, std::string, std::string> locales[] = {
+        {"de-DE", "Laden & Vorschau", "Banner-Eingabe: gültig"},
+        {"en-US", "Load & Preview", "Banner input: valid"},
+    };
+    for (const auto& [locale, button_text, validation] : locales) {
+        obs_set_locale(locale);
+        obs_properties_t* properties = obs_source_properties(source.get());
+        const QPushButton button(
+            QString::fromUtf8(obs_property_description(obs_properties_get(properties, "preview_candidate"))));
+        obs_properties_destroy(properties);
+        EXPECT_EQ(host::shown_text(button), button_text) << locale;
+        EXPECT_EQ(source.info_line("validation_status"), validation) << locale;
+    }
 }
 
 // While the dialog is open, a discovery request starts (and stays unanswered), or the source goes away (its
