@@ -5,30 +5,39 @@
 namespace kelvara {
 namespace {
 
-// One source's preview is open, another's is not; what an announcement meanwhile leads to once it closes.
+// One source's preview is open, another's is not; what an announcement meanwhile leads to once it closes, or
+// once the source went away.
 TEST(PreviewRegistry, OnePreviewPerSourceAndNewerAnnouncementsWaitForIt) {
-    // Shown in the open dialog (nothing: still waiting for it), announced meanwhile, presented once it closes.
-    const std::tuple<const char*, std::optional<std::uint64_t>, std::uint64_t, bool> cases[] = {
-        {"same revision as the open dialog", 4, 4, false},
-        {"newer revision", 4, 5, true},
-        {"announced while the button waits, then shown", std::nullopt, 4, false}};
-    for (const auto& [name, shown, announced, presented_later] : cases) {
+    // Shown in the open dialog (nothing: still waiting for it), announced meanwhile, the source went away,
+    // presented once it closes.
+    const std::tuple<const char*, std::optional<std::uint64_t>, std::uint64_t, bool, bool> cases[] = {
+        {"same revision as the open dialog", 4, 4, false, false},
+        {"newer revision", 4, 5, false, true},
+        {"newer revision of a source that went away", 4, 5, true, false},
+        {"announced while the button waits, then shown", std::nullopt, 4, false, false}};
+    for (const auto& [name, shown, announced, dismissed, presented_later] : cases) {
         SCOPED_TRACE(name);
         PreviewRegistry registry;
         const int source = 0, other = 0;
-        int raised = 0, presented = 0;
+        int raised = 0, presented = 0, closed = 0;
         {
             PreviewRegistry::Hold hold(registry, &source);
             EXPECT_FALSE(registry.route_to_open(&other, 1, [&] { ++presented; }));
             if (shown) {
-                hold.showing(*shown, [&] { ++raised; });
+                hold.showing(
+                    *shown, [&] { ++raised; }, [&] { ++closed; });
             }
             EXPECT_TRUE(registry.route_to_open(&source, announced, [&] { ++presented; }));
-            hold.showing(shown.value_or(announced), [&] { ++raised; });
+            hold.showing(
+                shown.value_or(announced), [&] { ++raised; }, [&] { ++closed; });
             EXPECT_TRUE(registry.route_to_open(&source)); // a click on the button
+            if (dismissed) {
+                registry.dismiss(&source);
+            }
             EXPECT_EQ(presented, 0);
         }
         EXPECT_EQ(raised, shown ? 2 : 1);
+        EXPECT_EQ(closed, dismissed ? 1 : 0);
         EXPECT_EQ(presented, presented_later ? 1 : 0);
         EXPECT_FALSE(registry.route_to_open(&source));
     }

@@ -117,10 +117,14 @@ TEST(SnapshotWriterTest, StopLetsTheRunningSaveFinishAndRefusesMore) {
     writer.save({.banner_id = "abc"});
     disk.wait_started();
     EXPECT_THROW(writer.save({.banner_id = "abc"}), std::logic_error); // one at a time
+    // Two at once, as when a source is destroyed while its successor retires it: both wait for the write.
     auto stopping = std::async(std::launch::async, [&] { writer.stop(); });
+    auto also_stopping = std::async(std::launch::async, [&] { writer.stop(); });
     EXPECT_EQ(stopping.wait_for(50ms), std::future_status::timeout) << "stop did not wait for the write";
+    EXPECT_EQ(also_stopping.wait_for(1ms), std::future_status::timeout) << "the second stop did not wait";
     disk.gate.set_value(false);
     stopping.get();
+    also_stopping.get();
     EXPECT_EQ(disk.saved.size(), 1u);
     EXPECT_EQ(writer.take_result(), std::optional<std::exception_ptr>(nullptr));
     EXPECT_THROW(writer.save({.banner_id = "abc"}), std::logic_error);

@@ -5,16 +5,8 @@
 #include "output/render_layout.hpp"
 #include "plugin/source_settings_io.hpp"
 #include "review/candidate_notification.hpp"
-#include "store/utf8_path.hpp"
-
-#include <obs-module.h>
-
-#include <QtCore/QCoreApplication>
-#include <QtCore/QMetaObject>
-#include <QtCore/QThread>
 
 #include <chrono>
-#include <stdexcept>
 
 namespace kelvara {
 namespace {
@@ -22,16 +14,6 @@ namespace {
 // How long the tick starts no new save after one failed (a full disk would otherwise be tried, and
 // logged, on every frame).
 constexpr std::uint64_t kQuietAfterFailedSaveMs = 1000;
-
-std::filesystem::path module_config_root() {
-    char* path = obs_module_get_config_path(obs_current_module(), "");
-    if (path == nullptr) {
-        throw std::runtime_error("OBS module config path is unavailable");
-    }
-    const std::string utf8(path);
-    bfree(path);
-    return path_from_utf8(utf8); // OBS hands paths over as UTF-8, also where the system's code page is not
-}
 
 std::uint32_t layout_side(std::uint64_t size, bool qr, bool width) noexcept {
     const auto w = static_cast<std::uint32_t>(size >> 32);
@@ -80,74 +62,8 @@ SourceContext::SourceContext(obs_source_t* source, obs_data_t* settings, const s
       worker_(obs_texture_backend()), output_(*this, worker_),
       engine_(std::move(starting_.initial), metadata_, writer_, output_, clock_,
               static_cast<std::uint64_t>(settings_.poll_seconds), SaveMode::deferred),
-      saves_(engine_, writer_), dispatch_object_(std::make_unique<QObject>()) {
+      saves_(engine_, writer_), review_gate_(std::make_shared<ReviewGate>(static_cast<ReviewTarget&>(*this))) {
     engine_.set_kept_state(std::exchange(starting_.kept, std::nullopt));
-}
-
-SourceContext* SourceContext::create(obs_data_t* settings, obs_source_t* source) noexcept {
-    SourceContext* context = nullptr;
-    try {
-        context = new SourceContext(source, settings, module_config_root());
-        context->update_output_size();
-        context->restart_discovery();
-        obs_add_tick_callback(&SourceContext::on_tick, context);
-        context->tick_registered_ = true;
-        return context;
-    } catch (const std::exception& error) {
-        delete context;
-        log_line(LogLevel::error, "[kelvara] Cannot create source: %s", error.what());
-        return nullptr;
-    }
-}
-
-// A restarted source asks the service at once, without its stored entity tag. The disk refusing that state
-// must not cost the source its loaded approval: the restart stays in memory, and the next save writes it.
-void SourceContext::restart_discovery() {
-    if (!engine_.retry_discovery()) {
-        return;
-    }
-    writer_.wait();
-    const std::exception_ptr error = writer_.take_result().value_or(nullptr);
-    if (!error) {
-        engine_.finish_save(true);
-        return;
-    }
-    log_line(LogLevel::error, "[kelvara] Cannot save restarted discovery: %s", describe_failure(error));
-    engine_.commit_unsaved();
-}
-
-void SourceContext::destroy(SourceContext* context) noexcept {
-    if (context == nullptr) {
-        return;
-    }
-    context->alive_->store(false);
-    context->identity_.release();
-    if (context->tick_registered_) {
-        obs_remove_tick_callback(&SourceContext::on_tick, context);
-        context->tick_registered_ = false;
-    }
-    const bool on_ui_thread = QThread::currentThread() == context->dispatch_object_->thread();
-    if (on_ui_thread) {
-        context->metadata_.shutdown();
-    }
-    {
-        std::lock_guard lock(context->source_mutex_);
-        context->engine_.stop(); // no event starts a save any more
-        context->closing_ = true;
-        context->worker_.stop();
-    }
-    context->writer_.stop(); // a save that is being written finishes first
-    const auto finish = [context] {
-        context->metadata_.shutdown();
-        // Destroying the dispatch object discards notifications still queued for this source.
-        context->dispatch_object_.reset();
-        delete context;
-    };
-    if (on_ui_thread) {
-        finish();
-    } else {
-        QMetaObject::invokeMethod(QCoreApplication::instance(), finish, Qt::QueuedConnection);
-    }
 }
 
 void SourceContext::on_tick(void* param, float) noexcept {
@@ -233,20 +149,8 @@ void SourceContext::on_save_finished(const FinishedSave& finished) {
     }
 }
 
-std::string SourceContext::name() const {
-    const char* name = obs_source_get_name(source_);
-    return name != nullptr ? name : "";
-}
-
 void SourceContext::announce(std::uint64_t revision) {
-    QMetaObject::invokeMethod(
-        dispatch_object_.get(),
-        [this, revision, alive = liveness()] {
-            if (alive->load()) {
-                present_candidate_update(*this, revision);
-            }
-        },
-        Qt::QueuedConnection);
+    announce_candidate(review_gate_, revision);
 }
 
 bool SourceContext::run_saving_event(const std::function<bool(ApprovalEngine&)>& event) {
@@ -328,9 +232,12 @@ void SourceContext::adopt_settings(SourceSettings settings) {
     update_output_size();
 }
 
-SourceSettings SourceContext::settings() {
+PanelStatus SourceContext::panel_status() {
     std::lock_guard lock(source_mutex_);
-    return settings_;
+    const EngineState& state = engine_.state();
+    return {
+        settings_, state.website_status, state.approved ? std::optional(state.approved->render_revision) : std::nullopt,
+        state.candidate ? std::optional(state.candidate->render_revision) : std::nullopt, engine_.is_review_ready()};
 }
 
 void SourceContext::render(gs_effect_t* effect) {

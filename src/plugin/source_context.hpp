@@ -5,13 +5,12 @@
 #include "output/decode_worker.hpp"
 #include "plugin/banner_input.hpp"
 #include "plugin/source_identity.hpp"
+#include "review/review_gate.hpp"
 #include "store/atomic_snapshot_store.hpp"
 #include "store/engine_saves.hpp"
 #include "store/snapshot_writer.hpp"
 
 #include <obs.h>
-
-#include <QtCore/QObject>
 
 #include <atomic>
 #include <filesystem>
@@ -23,10 +22,14 @@
 
 namespace kelvara {
 
-// Whether a context still exists. UI-thread code that keeps a context pointer across an event loop (a
-// dialog, a wait) holds a copy of the token and checks it afterwards: the host may destroy the source while
-// its events are pumped.
-using ContextLiveness = std::shared_ptr<const std::atomic<bool>>;
+// What the properties panel shows, read under one lock so that its lines agree with each other.
+struct PanelStatus {
+    SourceSettings settings;
+    WebsiteStatus website_status = WebsiteStatus::available;
+    std::optional<std::uint64_t> approved_revision;
+    std::optional<std::uint64_t> candidate_revision;
+    bool review_ready = false;
+};
 
 // One kelvara_banner source: its settings, its approval engine with the four adapters behind the engine's
 // ports, the per-frame tick that drives discovery, and the output size the host reads.
@@ -34,7 +37,15 @@ using ContextLiveness = std::shared_ptr<const std::atomic<bool>>;
 // No thread waits for the disk while it holds the source lock: the engine saves through a snapshot writer
 // thread. The tick (graphics thread) and the host's settings hand their changes over and finish them on a
 // later frame; operator events (UI thread) wait for their own save without the lock (run_saving_event).
-class SourceContext {
+//
+// Who may touch what, and until when (the lifecycle is in source_lifecycle.cpp):
+// - The host's source is read only during the host's callbacks, and by review calls through the gate, which
+//   destroy detaches before it returns: libobs frees the source right after destroy.
+// - The engine and everything it holds are reached only under the source lock, from the tick (graphics
+//   thread), the host's settings and the review calls (UI thread).
+// - The review side holds the gate, never the context: the context is freed on the UI thread after destroy,
+//   while a dialog or a queued announcement may still hold the gate.
+class SourceContext final : private ReviewTarget, private SnapshotHolder {
 public:
     class SystemClock final : public ClockPort {
     public:
@@ -61,8 +72,7 @@ public:
     static SourceContext* create(obs_data_t* settings, obs_source_t* source) noexcept;
     // The host's destroy callback. Starts no save, and lets a running one finish: the snapshot holds the last
     // committed state. libobs runs it on its own destruction thread; what belongs to the UI thread (the
-    // network adapter, the dispatch object) is torn down there, and the context freed there, after
-    // everything else has stopped.
+    // network adapter) is torn down there, and the context freed there, after everything else has stopped.
     static void destroy(SourceContext* context) noexcept;
     // Registered with obs_add_tick_callback: one finished exchange and one discovery step per video frame.
     static void on_tick(void* context, float seconds) noexcept;
@@ -79,31 +89,37 @@ public:
     void apply_source_settings(obs_data_t* settings);
     void render(gs_effect_t* effect);
 
-    // Sizes the output from the approved revision, else the candidate, else 1 x 1. Source lock held.
-    void update_output_size();
+    // The review side's way to this source, valid after the source went away.
+    std::shared_ptr<ReviewGate> review() const noexcept { return review_gate_; }
+    PanelStatus panel_status();
+
+private:
+    SourceContext(obs_source_t* source, obs_data_t* settings, const std::filesystem::path& config_root);
+    ~SourceContext() { review_gate_->detach(); } // already detached, unless creation failed
+
+    // ReviewTarget, through the gate (source_review.cpp).
+    std::optional<RenderRevision> ready_candidate() override;
+    bool holds_candidate(std::uint64_t revision) override;
+    std::string preview_heading(const RenderRevision& candidate) override;
+    bool accept_if_current(std::uint64_t revision) override;
+    bool reject_if_current(std::uint64_t revision) override;
+    bool retry_discovery() override;
+    bool discovery_caught_up() override;
+    MissingPreview missing_preview_reason() override;
+    bool has_valid_input() override;
+
+    // Lifecycle (source_lifecycle.cpp). Stops every save of this instance for good: a new instance of the
+    // same source takes its snapshot over, or it is being destroyed.
+    void retire() noexcept override;
+    // Connected to the host's "remove" signal: the source left the host's collection for good.
+    static void on_removed(void* context, calldata_t* data) noexcept;
 
     // Raises an engine event for a caller that may block (the host's UI thread): waits without the source
     // lock until no other save is pending, raises the event under the lock, lets the writer save without
     // it, and commits under the lock again. Returns the event's result; a failed save throws its exception.
     bool run_saving_event(const std::function<bool(ApprovalEngine&)>& event);
-
-    // Queues the announcement of candidate `revision` to the UI thread (present_candidate_update). It runs
-    // once the poster has long released the source lock, and never after the source is gone.
+    // Queues the announcement of candidate `revision` to the UI thread.
     void announce(std::uint64_t revision);
-    // The name the operator gave the source in the host. UI thread.
-    std::string name() const;
-
-    // Engine reads and events that never save run under this lock.
-    std::mutex& source_mutex() noexcept { return source_mutex_; }
-    ApprovalEngine& engine() noexcept { return engine_; }
-    // A copy of the current settings. libobs applies settings of video sources on its graphics thread, while
-    // the panel and the review flows read them on the UI thread, so both sides go through the source lock.
-    SourceSettings settings();
-    ContextLiveness liveness() const noexcept { return alive_; }
-
-private:
-    SourceContext(obs_source_t* source, obs_data_t* settings, const std::filesystem::path& config_root);
-    ~SourceContext() = default;
 
     void tick();
     // Source lock held: the next step of discovery, unless a save is pending or a failed one pauses it.
@@ -114,11 +130,13 @@ private:
     void on_save_finished(const FinishedSave& finished);
     void restart_discovery();
 
+    // Sizes the output from the approved revision, else the candidate, else 1 x 1. Source lock held.
+    void update_output_size();
     void set_size(std::uint32_t width, std::uint32_t height) noexcept;
     void reset_size() noexcept;
     void store_settings(SourceSettings settings);
 
-    obs_source_t* source_; // the host's source, which outlives the context
+    obs_source_t* source_; // the host's source: see above for who may read it
     SourceIdentity identity_;
     SourceSettings settings_;
     // Width and height in one word so that the size callbacks never see half of a change.
@@ -140,9 +158,9 @@ private:
     std::optional<SourceSettings> saving_settings_;
     // After a failed save the tick starts no new one for a while, instead of once per frame.
     std::uint64_t quiet_until_ms_ = 0;
-    std::unique_ptr<QObject> dispatch_object_;
+    std::shared_ptr<ReviewGate> review_gate_;
     bool tick_registered_ = false;
-    std::shared_ptr<std::atomic<bool>> alive_ = std::make_shared<std::atomic<bool>>(true);
+    bool removal_watched_ = false;
 };
 
 } // namespace kelvara

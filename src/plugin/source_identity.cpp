@@ -3,9 +3,7 @@
 #include <dlfcn.h>
 
 #include <cstdio>
-#include <mutex>
 #include <random>
-#include <set>
 
 namespace kelvara {
 namespace {
@@ -35,47 +33,37 @@ std::string random_uuid() {
     return text;
 }
 
-std::mutex live_mutex;
-std::set<std::string> live_kept_identities;
-
 } // namespace
 
 SourceIdentity::SourceIdentity(obs_source_t* source, obs_data_t* settings) {
     const std::string carried = obs_data_get_string(settings, kKeptIdentityKey);
-    const GetUuid get_uuid = host_uuid_function();
-    std::lock_guard lock(live_mutex);
-    if (!carried.empty() && !live_kept_identities.contains(carried)) {
-        value_ = carried; // also on a host that knows UUIDs: the snapshot carries this name
-    } else if (get_uuid != nullptr) {
+    if (!carried.empty()) {
+        lease_ = SnapshotLease::claim(carried, source, false);
+        if (lease_) {
+            value_ = carried; // also on a host that knows UUIDs: the snapshot carries this name
+            kept_ = true;
+            return;
+        }
+    }
+    if (const GetUuid get_uuid = host_uuid_function()) {
         const char* uuid = get_uuid(source);
         value_ = uuid != nullptr ? uuid : "";
         if (!carried.empty()) {
             obs_data_erase(settings, kKeptIdentityKey); // a copy of another source's ID
         }
-        return;
     } else {
         value_ = random_uuid();
         obs_data_set_string(settings, kKeptIdentityKey, value_.c_str());
+        kept_ = true;
     }
-    live_kept_identities.insert(value_);
-    kept_ = true;
-    registered_ = true;
-}
-
-SourceIdentity::~SourceIdentity() {
-    release();
+    if (!value_.empty()) {
+        lease_ = SnapshotLease::claim(value_, source, true);
+    }
 }
 
 void SourceIdentity::restore_into(obs_data_t* settings) const {
     if (kept_ && settings != nullptr && !obs_data_has_user_value(settings, kKeptIdentityKey)) {
         obs_data_set_string(settings, kKeptIdentityKey, value_.c_str());
-    }
-}
-
-void SourceIdentity::release() noexcept {
-    if (registered_.exchange(false)) {
-        std::lock_guard lock(live_mutex);
-        live_kept_identities.erase(value_);
     }
 }
 

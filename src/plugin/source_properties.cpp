@@ -70,50 +70,25 @@ bool on_retry_discovery(obs_properties_t*, obs_property_t*, void* param) {
         return false;
     }
     try {
-        return context->run_saving_event([](ApprovalEngine& engine) { return engine.retry_discovery(); });
+        return context->review()->retry_discovery();
     } catch (const std::exception& error) {
         log_line(LogLevel::error, "[kelvara] Cannot retry discovery: %s", error.what());
         return false;
     }
 }
 
+bool on_load_and_preview(obs_properties_t* properties, obs_property_t*, void* param) {
+    auto* context = static_cast<SourceContext*>(param);
+    if (context == nullptr || !load_and_preview(context->review())) {
+        return false;
+    }
+    enable_preview_button(properties);
+    return true;
+}
+
 void add_info(obs_properties_t* properties, const char* name, const std::string& text) {
     obs_properties_add_text(properties, name, text.c_str(), OBS_TEXT_INFO);
 }
-
-void add_status_lines(obs_properties_t* properties, SourceContext& context, const SourceSettings& settings) {
-    const bool valid_input = settings.input_kind != BannerInputKind::invalid;
-    add_info(properties, kValidationLine, validation_text(settings));
-
-    SourceStatusView status;
-    {
-        std::lock_guard lock(context.source_mutex());
-        status = make_status_view(context.engine().state());
-    }
-    add_info(properties, "website_status", status.website_status_text);
-    if (status.approved_revision) {
-        add_info(properties, "approved_revision",
-                 with_revision(obs_module_text("Status.ApprovedRevision"), *status.approved_revision));
-    } else if (valid_input) {
-        add_info(properties, "approved_status", obs_module_text("Status.NoApprovedOutput"));
-    }
-    if (status.candidate_revision) {
-        bool review_ready = false;
-        {
-            std::lock_guard lock(context.source_mutex());
-            review_ready = context.engine().is_review_ready();
-        }
-        // With nothing approved there is no banner that could remain live: the stream is blank until one is
-        // accepted.
-        const char* waiting = status.approved_revision ? obs_module_text("Status.UpdateWaitingLive")
-                                                       : obs_module_text("Status.UpdateWaitingBlank");
-        add_info(properties, "candidate_revision",
-                 review_ready ? with_revision(waiting, *status.candidate_revision)
-                              : obs_module_text("Status.Checking"));
-    }
-}
-
-} // namespace
 
 const char* website_status_text(WebsiteStatus status) noexcept {
     switch (status) {
@@ -133,17 +108,27 @@ const char* website_status_text(WebsiteStatus status) noexcept {
     return obs_module_text("Status.Unknown");
 }
 
-SourceStatusView make_status_view(const EngineState& state) {
-    SourceStatusView view;
-    view.website_status_text = website_status_text(state.website_status);
-    if (state.approved) {
-        view.approved_revision = state.approved->render_revision;
+void add_status_lines(obs_properties_t* properties, const PanelStatus& status) {
+    add_info(properties, kValidationLine, validation_text(status.settings));
+    add_info(properties, "website_status", website_status_text(status.website_status));
+    if (status.approved_revision) {
+        add_info(properties, "approved_revision",
+                 with_revision(obs_module_text("Status.ApprovedRevision"), *status.approved_revision));
+    } else if (status.settings.input_kind != BannerInputKind::invalid) {
+        add_info(properties, "approved_status", obs_module_text("Status.NoApprovedOutput"));
     }
-    if (state.candidate) {
-        view.candidate_revision = state.candidate->render_revision;
+    if (status.candidate_revision) {
+        // With nothing approved there is no banner that could remain live: the stream is blank until one is
+        // accepted.
+        const char* waiting = status.approved_revision ? obs_module_text("Status.UpdateWaitingLive")
+                                                       : obs_module_text("Status.UpdateWaitingBlank");
+        add_info(properties, "candidate_revision",
+                 status.review_ready ? with_revision(waiting, *status.candidate_revision)
+                                     : obs_module_text("Status.Checking"));
     }
-    return view;
 }
+
+} // namespace
 
 void get_source_defaults(obs_data_t* settings) {
     obs_data_set_default_int(settings, kPollSecondsKey, 60);
@@ -165,15 +150,15 @@ obs_properties_t* get_source_properties(SourceContext* context) {
         return properties;
     }
     try {
-        const SourceSettings settings = context->settings();
-        add_status_lines(properties, *context, settings);
+        const PanelStatus status = context->panel_status();
+        add_status_lines(properties, status);
         // OBS makes a push button of the description, where a single '&' marks a mnemonic: "&&" shows one.
         obs_property_t* preview = obs_properties_add_button2(
             properties, kPreviewButton, obs_module_text("LoadAndPreview"), on_load_and_preview, context);
         obs_property_t* retry = obs_properties_add_button2(properties, kRetryButton, obs_module_text("RetryDiscovery"),
                                                            on_retry_discovery, context);
         obs_property_set_enabled(preview, true);
-        obs_property_set_enabled(retry, settings.input_kind == BannerInputKind::banner);
+        obs_property_set_enabled(retry, status.settings.input_kind == BannerInputKind::banner);
     } catch (const std::exception& error) {
         // The settings stay editable; only the status lines and buttons are missing.
         log_line(LogLevel::error, "[kelvara] Cannot show source properties: %s", error.what());

@@ -1,10 +1,11 @@
 #include "review/candidate_notification.hpp"
 
 #include "core/log.hpp"
-#include "plugin/source_context.hpp"
 #include "review/preview_flow.hpp"
 #include "review/preview_registry.hpp"
 
+#include <QtCore/QMetaObject>
+#include <QtCore/QTimer>
 #include <QtGui/QGuiApplication>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QSystemTrayIcon>
@@ -17,9 +18,8 @@
 namespace kelvara {
 namespace {
 
-bool is_current_candidate(ApprovalEngine& engine, std::uint64_t revision) {
-    return engine.is_review_ready() && engine.state().candidate->render_revision == revision;
-}
+// How long an announcement waits before it looks again at a claimed candidate that is not ready for review.
+constexpr int kRecheckMs = 100;
 
 QSystemTrayIcon& candidate_tray_icon() {
     static std::once_flag created;
@@ -49,63 +49,50 @@ void request_background_attention(std::uint64_t revision) {
 
 } // namespace
 
-std::optional<RenderRevision> copy_preview_candidate(SourceContext& context) {
-    std::lock_guard lock(context.source_mutex());
-    ApprovalEngine& engine = context.engine();
-    if (!engine.is_review_ready()) {
-        return std::nullopt;
-    }
-    return engine.state().candidate;
+void announce_candidate(std::shared_ptr<ReviewGate> gate, std::uint64_t revision) {
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [gate = std::move(gate), revision] { present_candidate_update(gate, revision); },
+        Qt::QueuedConnection);
 }
 
-bool accept_if_current(SourceContext& context, std::uint64_t revision) {
-    return context.run_saving_event([revision](ApprovalEngine& engine) {
-        return is_current_candidate(engine, revision) && engine.mark_previewed_and_accept();
-    });
-}
-
-bool reject_if_current(SourceContext& context, std::uint64_t revision) {
-    return context.run_saving_event([revision](ApprovalEngine& engine) {
-        return is_current_candidate(engine, revision) && engine.reject_candidate();
-    });
-}
-
-void present_candidate_update(SourceContext& context, std::uint64_t revision) {
+void present_candidate_update(const std::shared_ptr<ReviewGate>& gate, std::uint64_t revision) {
     const auto revision_number = static_cast<unsigned long long>(revision);
     try {
-        const ContextLiveness alive = context.liveness();
         // The operator is looking at this source's preview already (opened with "Load & Preview"): that
         // dialog comes to the front instead of a second one; a newer revision is presented once it closed.
-        if (preview_registry().route_to_open(&context, revision, [&context, revision, alive] {
-                if (alive->load()) {
-                    context.announce(revision);
-                }
-            })) {
+        if (preview_registry().route_to_open(gate.get(), revision,
+                                             [gate, revision] { announce_candidate(gate, revision); })) {
             return;
         }
-        const auto candidate = copy_preview_candidate(context);
+        const auto candidate = gate->ready_candidate();
         if (!candidate || candidate->render_revision != revision) {
-            return; // replaced, decided or restarted since the tick claimed it
+            // Claimed while a save or a request was under way: presented once it is ready, unless replaced,
+            // decided or gone by then.
+            if (gate->holds_candidate(revision)) {
+                QTimer::singleShot(kRecheckMs, QCoreApplication::instance(),
+                                   [gate, revision] { present_candidate_update(gate, revision); });
+            }
+            return;
         }
         if (!host_window_in_front()) {
             request_background_attention(revision);
             return;
         }
         log_line(LogLevel::info, "[kelvara] Presenting candidate update sequence=%llu", revision_number);
-        PreviewRegistry::Hold hold(preview_registry(), &context);
+        PreviewRegistry::Hold hold(preview_registry(), gate.get());
         const PreviewDecision decision =
-            show_candidate_preview(*candidate, true, preview_heading(context, *candidate), &hold);
-        if (!alive->load()) {
-            return; // the source was destroyed while the dialog was open
+            show_candidate_preview(*candidate, true, gate->preview_heading(*candidate), &hold);
+        if (gate->detached()) {
+            return; // the source went away while the dialog was open, which closed it
         }
         switch (decision) {
         case PreviewDecision::accept:
-            if (accept_if_current(context, revision)) {
+            if (gate->accept_if_current(revision)) {
                 log_line(LogLevel::info, "[kelvara] Candidate update accepted sequence=%llu", revision_number);
             }
             break;
         case PreviewDecision::reject:
-            if (reject_if_current(context, revision)) {
+            if (gate->reject_if_current(revision)) {
                 log_line(LogLevel::info, "[kelvara] Candidate update rejected sequence=%llu", revision_number);
             }
             break;

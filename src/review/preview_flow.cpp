@@ -1,12 +1,7 @@
 #include "review/preview_flow.hpp"
 
 #include "core/log.hpp"
-#include "metadata/service_urls.hpp"
 #include "output/frame_composer.hpp"
-#include "plugin/source_context.hpp"
-#include "plugin/source_properties.hpp"
-#include "review/candidate_notification.hpp"
-#include "review/preview_registry.hpp"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QElapsedTimer>
@@ -61,51 +56,31 @@ public:
     BusyCursor& operator=(const BusyCursor&) = delete;
 };
 
-// Whether discovery has answered since it was restarted and nothing is left to wait for: no request out,
-// no answer waiting for the disk, and a next poll time that the answer set (or a source that never polls).
-bool discovery_caught_up(const ApprovalEngine& engine) {
-    const EngineState& state = engine.state();
-    const bool never_polls = state.pinned || !is_valid_banner_id(state.banner_id);
-    return !engine.in_flight() && !engine.save_pending() && (state.next_poll_due_ms != 0 || never_polls);
-}
-
-enum class MissingPreview { not_ready, up_to_date, unreachable };
-
-MissingPreview missing_preview_reason(SourceContext& context) {
-    std::lock_guard lock(context.source_mutex());
-    const ApprovalEngine& engine = context.engine();
-    if (engine.in_flight() || engine.state().candidate) {
-        return MissingPreview::not_ready;
-    }
-    return engine.state().website_status == WebsiteStatus::available ? MissingPreview::up_to_date
-                                                                     : MissingPreview::unreachable;
-}
-
-bool load_and_preview(obs_properties_t* properties, SourceContext& context, const ContextLiveness& alive) {
-    if (preview_registry().route_to_open(&context)) {
+bool load_and_preview(ReviewGate& gate) {
+    if (preview_registry().route_to_open(&gate)) {
         return false; // this source's preview is open already: it was brought to the front
     }
     // From here until the dialog has closed, an announcement of the candidate raises this preview instead
     // of opening a second one.
-    PreviewRegistry::Hold hold(preview_registry(), &context);
+    PreviewRegistry::Hold hold(preview_registry(), &gate);
     QCoreApplication::processEvents(QEventLoop::AllEvents, kWaitStepMs);
-    if (!alive->load()) {
+    if (gate.detached()) {
         return false;
     }
-    if (context.settings().input_kind == BannerInputKind::invalid) {
+    if (!gate.has_valid_input()) {
         show_message(QMessageBox::Warning, obs_module_text("Message.InvalidInput"));
         return false;
     }
-    auto candidate = copy_preview_candidate(context);
+    auto candidate = gate.ready_candidate();
     if (!candidate) {
-        context.run_saving_event([](ApprovalEngine& engine) { return engine.retry_discovery(); });
-        candidate = wait_for_preview_candidate(context);
-        if (!alive->load()) {
+        gate.retry_discovery();
+        candidate = wait_for_preview_candidate(gate);
+        if (gate.detached()) {
             return false;
         }
     }
     if (!candidate) {
-        if (missing_preview_reason(context) == MissingPreview::up_to_date) {
+        if (gate.missing_preview_reason() == MissingPreview::up_to_date) {
             show_message(QMessageBox::Information, obs_module_text("Message.UpToDate"));
         } else {
             show_message(QMessageBox::Warning, obs_module_text("Message.NotLoaded"));
@@ -114,25 +89,14 @@ bool load_and_preview(obs_properties_t* properties, SourceContext& context, cons
     }
 
     const std::uint64_t revision = candidate->render_revision;
-    const PreviewDecision decision =
-        show_candidate_preview(*candidate, false, preview_heading(context, *candidate), &hold);
-    if (!alive->load()) {
-        return false; // the source was destroyed while the dialog was open
-    }
+    const PreviewDecision decision = show_candidate_preview(*candidate, false, gate.preview_heading(*candidate), &hold);
     const auto revision_number = static_cast<unsigned long long>(revision);
-    if (decision == PreviewDecision::reject) {
-        if (!reject_if_current(context, revision)) {
-            return false;
-        }
-        enable_preview_button(properties);
+    // A source that went away meanwhile decides nothing: the gate refuses.
+    if (decision == PreviewDecision::reject && gate.reject_if_current(revision)) {
         log_line(LogLevel::info, "[kelvara] Candidate rejected sequence=%llu", revision_number);
         return true;
     }
-    if (decision == PreviewDecision::accept) {
-        if (!accept_if_current(context, revision)) {
-            return false;
-        }
-        enable_preview_button(properties);
+    if (decision == PreviewDecision::accept && gate.accept_if_current(revision)) {
         log_line(LogLevel::info, "[kelvara] Candidate previewed and accepted sequence=%llu", revision_number);
         return true;
     }
@@ -186,40 +150,33 @@ PreviewDecision show_candidate_preview(const RenderRevision& candidate, bool off
         dialog.accept();
     });
     if (hold != nullptr) {
-        // A second request to preview this source brings this dialog to the front.
-        hold->showing(candidate.render_revision, [&dialog] {
-            dialog.raise();
-            dialog.activateWindow();
-        });
+        // A second request to preview this source brings this dialog to the front; a source that goes away
+        // closes it, deciding nothing.
+        hold->showing(
+            candidate.render_revision,
+            [&dialog] {
+                dialog.raise();
+                dialog.activateWindow();
+            },
+            [&dialog, &decision] {
+                decision = PreviewDecision::later;
+                dialog.reject();
+            });
     }
     dialog.exec();
     return decision;
 }
 
-std::string preview_heading(const SourceContext& context, const RenderRevision& candidate) {
-    // Both filled in one pass: a source name that holds "%2" stays as the operator wrote it.
-    return QString(obs_module_text("Preview.Heading"))
-        .arg(QString::fromStdString(context.name()), QString::fromStdString(candidate.banner_id))
-        .toStdString();
-}
-
-std::optional<RenderRevision> wait_for_preview_candidate(SourceContext& context) {
-    const ContextLiveness alive = context.liveness();
+std::optional<RenderRevision> wait_for_preview_candidate(ReviewGate& gate) {
     const BusyCursor busy;
     QElapsedTimer elapsed;
     elapsed.start();
-    while (elapsed.elapsed() < kWaitForCandidateMs) {
-        if (!alive->load()) {
-            return std::nullopt;
-        }
-        if (auto candidate = copy_preview_candidate(context)) {
+    while (elapsed.elapsed() < kWaitForCandidateMs && !gate.detached()) {
+        if (auto candidate = gate.ready_candidate()) {
             return candidate;
         }
-        {
-            std::lock_guard lock(context.source_mutex());
-            if (discovery_caught_up(context.engine())) {
-                return std::nullopt; // answered, and no candidate waits: no reason to keep the operator waiting
-            }
+        if (gate.discovery_caught_up()) {
+            return std::nullopt; // answered, and no candidate waits: no reason to keep the operator waiting
         }
         QCoreApplication::processEvents(QEventLoop::AllEvents, kWaitStepMs);
         QThread::msleep(kWaitStepMs);
@@ -227,14 +184,9 @@ std::optional<RenderRevision> wait_for_preview_candidate(SourceContext& context)
     return std::nullopt;
 }
 
-bool on_load_and_preview(obs_properties_t* properties, obs_property_t*, void* param) {
-    auto* context = static_cast<SourceContext*>(param);
-    if (context == nullptr) {
-        return false;
-    }
-    const ContextLiveness alive = context->liveness();
+bool load_and_preview(const std::shared_ptr<ReviewGate>& gate) noexcept {
     try {
-        return load_and_preview(properties, *context, alive);
+        return load_and_preview(*gate);
     } catch (const std::exception& error) {
         log_line(LogLevel::error, "[kelvara] Cannot preview candidate: %s", error.what());
         return false;

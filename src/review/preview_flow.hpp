@@ -2,16 +2,14 @@
 
 #include "core/records.hpp"
 #include "review/preview_registry.hpp"
-
-#include <obs.h>
+#include "review/review_gate.hpp"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
 namespace kelvara {
-
-class SourceContext;
 
 enum class PreviewDecision : std::uint32_t { later = 0, accept = 1, reject = 2 };
 
@@ -23,15 +21,13 @@ enum class PreviewDecision : std::uint32_t { later = 0, accept = 1, reject = 2 }
 PreviewDecision show_candidate_preview(const RenderRevision& candidate, bool offer_later,
                                        const std::string& heading = {}, PreviewRegistry::Hold* hold = nullptr);
 
-// The heading of a source's preview: its name in the host and the banner ID.
-std::string preview_heading(const SourceContext& context, const RenderRevision& candidate);
-
 // Waits, with a busy cursor, until a candidate is review-ready, or until discovery has answered without
 // one, for at most 12 s, pumping the UI thread's events meanwhile. Nothing when no candidate is ready or
-// the source was destroyed while waiting.
-std::optional<RenderRevision> wait_for_preview_candidate(SourceContext& context);
+// the source went away while waiting.
+std::optional<RenderRevision> wait_for_preview_candidate(ReviewGate& gate);
 
-// The properties panel's "Load & Preview" button.
-bool on_load_and_preview(obs_properties_t* properties, obs_property_t* property, void* context);
+// The properties panel's "Load & Preview": shows the candidate (asking the service first when none is ready)
+// and carries out the operator's decision. True when the decision changed the source. Logs its failures.
+bool load_and_preview(const std::shared_ptr<ReviewGate>& gate) noexcept;
 
 } // namespace kelvara

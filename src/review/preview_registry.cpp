@@ -20,10 +20,23 @@ PreviewRegistry::Hold::~Hold() {
     }
 }
 
-void PreviewRegistry::Hold::showing(std::uint64_t revision, std::function<void()> raise) {
+void PreviewRegistry::Hold::showing(std::uint64_t revision, std::function<void()> raise, std::function<void()> close) {
     Preview& preview = registry_.open_[source_];
     preview.shown = revision;
     preview.raise = std::move(raise);
+    preview.close = std::move(close);
+}
+
+void PreviewRegistry::dismiss(const void* source) {
+    const auto found = open_.find(source);
+    if (found == open_.end()) {
+        return;
+    }
+    found->second.announced.reset();
+    found->second.present_later = nullptr;
+    if (auto close = found->second.close) {
+        close(); // the dialog's event loop ends once this call has returned
+    }
 }
 
 bool PreviewRegistry::route_to_open(const void* source, std::optional<std::uint64_t> revision,

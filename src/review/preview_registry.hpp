@@ -25,8 +25,8 @@ public:
         Hold(const Hold&) = delete;
         Hold& operator=(const Hold&) = delete;
 
-        // The dialog of `revision` is open; `raise` brings it to the front.
-        void showing(std::uint64_t revision, std::function<void()> raise);
+        // The dialog of `revision` is open; `raise` brings it to the front, `close` closes it undecided.
+        void showing(std::uint64_t revision, std::function<void()> raise, std::function<void()> close);
 
     private:
         PreviewRegistry& registry_;
@@ -38,10 +38,14 @@ public:
     bool route_to_open(const void* source, std::optional<std::uint64_t> revision = std::nullopt,
                        std::function<void()> present_later = {});
 
+    // The source went away: its dialog (if open) closes, deciding nothing, and nothing is presented later.
+    void dismiss(const void* source);
+
 private:
     struct Preview {
         std::optional<std::uint64_t> shown;
         std::function<void()> raise;
+        std::function<void()> close;
         std::optional<std::uint64_t> announced;
         std::function<void()> present_later;
     };

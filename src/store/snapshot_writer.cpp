@@ -45,15 +45,16 @@ void SnapshotWriter::release(std::vector<ImageBytes> images) {
 }
 
 void SnapshotWriter::stop() {
+    // A second caller (a source destroyed while its successor retires it) waits until the thread has ended.
+    std::lock_guard stopping(stop_mutex_);
     {
         std::lock_guard lock(mutex_);
-        if (stopping_) {
-            return;
-        }
         stopping_ = true;
     }
     work_arrived_.notify_one();
-    thread_.join();
+    if (thread_.joinable()) {
+        thread_.join();
+    }
 }
 
 void SnapshotWriter::run() {

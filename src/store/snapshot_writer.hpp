@@ -39,7 +39,8 @@ public:
     void release(std::vector<ImageBytes> images);
 
     // Lets a running write finish, then ends the thread; a state handed over but not yet started is still
-    // written first. Later saves are refused. Idempotent.
+    // written first. Later saves are refused. Idempotent, and safe to call from two threads at once: both
+    // return once the thread has ended.
     void stop();
 
 private:
@@ -54,6 +55,7 @@ private:
     bool writing_ = false;
     std::optional<std::exception_ptr> result_;
     bool stopping_ = false;
+    std::mutex stop_mutex_;
     std::thread thread_; // last: starts once everything above exists
 };
 
