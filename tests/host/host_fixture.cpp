@@ -101,6 +101,22 @@ bool TestSource::button_enabled(const char* name) const {
     return enabled;
 }
 
+std::unique_ptr<TestSource> load_source(const std::filesystem::path& saved) {
+    obs_data_t* data = obs_data_create_from_json_file(saved.c_str());
+    auto loaded = std::make_unique<TestSource>(obs_load_source(data));
+    obs_data_release(data);
+    return loaded;
+}
+
+std::unique_ptr<TestSource> reload(std::unique_ptr<TestSource> old, const std::filesystem::path& saved, bool held) {
+    obs_source_t* holder = held ? obs_source_get_ref(old->get()) : nullptr;
+    obs_source_remove(old->get());
+    old.reset();
+    auto loaded = load_source(saved);
+    obs_source_release(holder);
+    return loaded;
+}
+
 std::unique_ptr<TestSource> accepted_source(const std::string& banner_id, std::vector<std::uint8_t> png) {
     publish(banner_id, {stand_in_revision(1, std::move(png))});
     auto source = std::make_unique<TestSource>(banner_id + " source", banner_id);

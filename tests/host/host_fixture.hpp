@@ -65,6 +65,13 @@ private:
     obs_source_t* source_ = nullptr;
 };
 
+// A source loaded from a file that obs_save_source wrote, as OBS Studio loads a scene collection.
+std::unique_ptr<TestSource> load_source(const std::filesystem::path& saved);
+// As OBS Studio reloads a scene collection in one call on the UI thread: the old instance removed and released,
+// the new one loaded from the file. With `held`, something else (a projector) still holds the old instance
+// meanwhile and lets it go only afterwards.
+std::unique_ptr<TestSource> reload(std::unique_ptr<TestSource> old, const std::filesystem::path& saved, bool held);
+
 // A source whose revision 1 (the PNG) the operator accepted through "Load & Preview".
 std::unique_ptr<TestSource> accepted_source(const std::string& banner_id, std::vector<std::uint8_t> png);
 // Waits until the panel shows a candidate that is ready for review.

@@ -265,18 +265,19 @@ TEST(HostModule, ApprovalSurvivesReloadsResetsRefusedWritesAndRestarts) {
     obs_data_t* data = obs_save_source(source->get());
     ASSERT_TRUE(obs_data_save_json(data, saved.c_str()));
     obs_data_release(data);
-    const auto load = [&] { // from the file each time: a loaded source edits the settings object it was given
-        obs_data_t* loaded_data = obs_data_create_from_json_file(saved.c_str());
-        auto loaded = std::make_unique<TestSource>(obs_load_source(loaded_data));
-        obs_data_release(loaded_data);
-        return loaded;
-    };
+    // From the file each time: a loaded source edits the settings object it was given.
+    const auto load = [&] { return load_source(saved); };
     source->release_and_wait_for_destroy();
-    const auto reloaded = load();
+    auto reloaded = load();
     EXPECT_EQ(reloaded->kept_id(), id);
     EXPECT_EQ(reloaded->info_line("approved_revision"), "Approved revision: 1");
     obs_source_reset_settings(reloaded->get(), nullptr); // clears every key, hidden ones included
     EXPECT_TRUE(HeadlessHost::pump_until([&] { return reloaded->kept_id() == id; }, 3000));
+    for (const bool held : {false, true}) { // the old instance on its way out, or still held by something else
+        reloaded = reload(std::move(reloaded), saved, held);
+        EXPECT_EQ(reloaded->kept_id(), id) << held;
+        EXPECT_EQ(reloaded->info_line("approved_revision"), "Approved revision: 1") << held;
+    }
     reloaded->release_and_wait_for_destroy();
     {
         const RefusedSaves refused(snapshot);
@@ -315,6 +316,12 @@ TEST(HostRestart, ShowsTheSnapshotBeforeAnyAnswer) {
     EXPECT_EQ(source.info_line("approved_revision"), "Approved revision: 1");
     EXPECT_EQ(log_count("[kelvara] Network outcome"), 0u);
     shared_host().show(nullptr);
+    // Reloaded while something holds the old instance: the same source, with the same ID and approval, also on
+    // a host that gives every instance a UUID of its own.
+    const std::string id = source.kept_id();
+    const auto reloaded = reload(std::make_unique<TestSource>(obs_source_get_ref(source.get())), saved, true);
+    EXPECT_EQ(reloaded->kept_id(), id);
+    EXPECT_EQ(reloaded->info_line("approved_revision"), "Approved revision: 1");
 }
 
 } // namespace

@@ -193,10 +193,12 @@ TEST(Review, LoadAndPreviewExplainsWhyNothingIsShown) {
     }
 }
 
-// While the dialog is open, a discovery request starts (and stays unanswered), or the source goes away (its
-// context is freed inside the dialog's event loop): Accept then changes nothing, and touches nothing freed.
-TEST(Review, AcceptOfACandidateNoLongerReadyOrOfASourceDestroyedChangesNothing) {
-    for (const std::string banner : {"moving", "doomed"}) {
+// While the dialog is open, a discovery request starts (and stays unanswered): Accept then changes nothing. Or
+// the source goes away, removed from the host while something still holds it, or destroyed (its context is
+// freed inside the dialog's event loop): the dialog closes by itself, deciding nothing and touching nothing
+// freed.
+TEST(Review, AcceptOfACandidateNoLongerReadyOrOfASourceGoneChangesNothing) {
+    for (const std::string banner : {"moving", "removed", "doomed"}) {
         SCOPED_TRACE(banner);
         publish(banner, {stand_in_revision(1, solid_png(30, 30, 1, 2, 3))});
         auto source = std::make_unique<TestSource>(banner + " source", banner);
@@ -205,11 +207,14 @@ TEST(Review, AcceptOfACandidateNoLongerReadyOrOfASourceDestroyedChangesNothing) 
         obs_source_t* raw = obs_source_get_ref(source->get()); // the click needs the source until it returns
         const auto accepted = log_count("accepted sequence=1");
         bool refreshed = true;
-        answering_dialog(
+        const SeenDialog seen = answering_dialog(
             "Accept", [&] { refreshed = host::click_property_button(raw, "preview_candidate"); },
             [&] {
                 const auto requests = shared_service().requests().size();
-                if (banner == "doomed") {
+                if (banner == "removed") {
+                    obs_source_remove(raw);
+                    HeadlessHost::pump_events(200);
+                } else if (banner == "doomed") {
                     source.reset();
                     obs_source_release(std::exchange(raw, nullptr)); // the last reference: the context goes
                     HeadlessHost::pump_events(200);
@@ -219,9 +224,10 @@ TEST(Review, AcceptOfACandidateNoLongerReadyOrOfASourceDestroyedChangesNothing) 
                 }
             });
         EXPECT_FALSE(refreshed);
+        EXPECT_EQ(seen.closed_by_itself, banner != "moving");
         EXPECT_EQ(log_count("accepted sequence=1"), accepted);
         obs_source_release(raw);
-        if (source) {
+        if (banner == "moving") {
             EXPECT_EQ(source->info_line("approved_revision"), "");
             EXPECT_EQ(source->info_line("candidate_revision"), "Checking for the latest banner update \u2014 preview "
                                                                "will be available when discovery finishes.");

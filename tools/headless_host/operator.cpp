@@ -49,7 +49,11 @@ void Operator::look(QDialog& dialog) {
         before_answer(dialog);
     }
     seen.answered_at = std::chrono::steady_clock::now();
+    seen.closed_by_itself = !dialog.isVisible();
     seen_.push_back(seen);
+    if (seen.closed_by_itself) {
+        return;
+    }
     if (answer == kPressReturn && dialog.focusWidget() != nullptr) {
         QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
         QCoreApplication::sendEvent(dialog.focusWidget(), &press);

@@ -23,6 +23,7 @@ struct SeenDialog {
     int preview_width = 0;            // the candidate preview's pixmap size
     int preview_height = 0;
     std::chrono::steady_clock::time_point answered_at;
+    bool closed_by_itself = false; // gone before the operator answered, who then answered nothing
 };
 
 // A key press instead of a click: what a stray Return does to a dialog.
