@@ -7,7 +7,6 @@
 #include <QtCore/QCoreApplication>
 #include <QtCore/QStringList>
 #include <QtNetwork/QSslSocket>
-#include <QtWidgets/QApplication>
 
 #include <obs-module.h>
 
@@ -33,13 +32,6 @@ void log_to_host(kelvara::LogLevel level, const char* line) {
         break;
     }
     blog(LOG_INFO, "%s", line);
-}
-
-// The source's network exchanges, its dialogs and the end of its teardown run on the host's Qt 6 application.
-// An OBS Studio built on Qt 5 (Debian 12's 29.0.2) has none, as its Qt is another library: there the source
-// would never poll, and its first dialog would abort the process. So the module does not load without one.
-bool host_runs_qt6_application() {
-    return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
 }
 
 // The TLS backends are Qt plug-ins; the module's own "qt-plugins" data folder must be searched before Qt is
@@ -108,11 +100,6 @@ MODULE_EXPORT const char* obs_module_description(void) {
 }
 
 MODULE_EXPORT bool obs_module_load(void) {
-    if (!host_runs_qt6_application()) {
-        blog(LOG_ERROR, "[kelvara] Not loaded: this host runs no Qt 6 application (the module needs OBS Studio 30 "
-                        "or later built on Qt 6)");
-        return false;
-    }
     keep_module_mapped();
     kelvara::set_log_sink(log_to_host);
     add_module_qt_plugins();
