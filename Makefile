@@ -49,15 +49,18 @@ sanitize-host: deps
 	ASAN_OPTIONS=detect_leaks=0 xvfb-run -a $(ASAN_HOST_BUILD_DIR)/tests/host_tests \
 		--gtest_filter='HostModule.DestroyedSource*:Review.AcceptOfACandidate*'
 
-# A Debian package of the module (system layout) in $(PACKAGE_BUILD_DIR), built without tests and tools. The
-# configuration refuses the packages that only they need, and checks that zbar was never looked for, to
-# prove that packagers can build the module without them.
+# The Debian package of the module (system layout) and its debug symbols package in $(PACKAGE_BUILD_DIR), built
+# without tests and tools. The configuration refuses the packages that only they need, and checks that zbar was
+# never looked for, to prove that packagers can build the module without them. The packages are then checked:
+# apt must refuse the module beside a Qt 5 OBS Studio (Breaks), and gdb must find its debug information.
+PACKAGE_BREAKS = obs-studio (<< 30)
 package: deps
 	cmake -S . -B $(PACKAGE_BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
 		$(foreach test_only,GTest PNG ZLIB X11 benchmark nlohmann_json,-DCMAKE_DISABLE_FIND_PACKAGE_$(test_only)=ON)
 	! grep -q '^ZBAR' $(PACKAGE_BUILD_DIR)/CMakeCache.txt
 	cmake --build $(PACKAGE_BUILD_DIR)
-	cd $(PACKAGE_BUILD_DIR) && cpack
+	./packaging/build-deb.sh $(PACKAGE_BUILD_DIR)
+	./packaging/check-deb.sh $(PACKAGE_BUILD_DIR) '$(PACKAGE_BREAKS)'
 
 # The threaded parts under ThreadSanitizer.
 tsan: deps

@@ -23,14 +23,3 @@ install(TARGETS kelvara-banner LIBRARY DESTINATION "${module_destination}")
 install(DIRECTORY data/locale DESTINATION "${data_destination}")
 # Qt plug-ins the module adds to Qt's library path (see data/qt-plugins/README.md); the folder always exists.
 install(DIRECTORY DESTINATION "${data_destination}/qt-plugins")
-
-set(CPACK_GENERATOR "DEB")
-set(CPACK_PACKAGE_NAME "obs-kelvara-banner")
-set(CPACK_PACKAGE_VENDOR "Kelvara")
-set(CPACK_PACKAGE_CONTACT "Kelvara for OBS <obs@kelvara.com>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Kelvara banner source for OBS Studio with explicit revision approval")
-set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
-set(CPACK_DEBIAN_PACKAGE_SECTION "video")
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON) # libobs0, Qt 6 Network/Widgets, libspng0, libqrcodegencpp1 from the binary
-include(CPack)

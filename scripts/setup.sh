@@ -14,6 +14,8 @@ packages=(
     # make test-windows. Without Wine's preloader, which reserves the addresses Windows fixes before the
     # libraries load, now and then a program fails to start ("failed to map the shared user data").
     g++-mingw-w64-x86-64-posix wine wine64 wine64-preloader googletest
+    # make package strips the module with binutils; CI checks the packages with lintian
+    binutils lintian
 )
 
 missing=()
