@@ -4,6 +4,7 @@ fuzzer, each reaching one kind of answer, so that the fuzzers need not find vali
 
 import pathlib
 import struct
+import zlib
 
 CORPUS = pathlib.Path(__file__).resolve().parent / "corpus"
 BANNER = "https://kelvara.com/banner/kelvara-7"  # the banner the page and exchange fuzzers ask about
@@ -54,6 +55,36 @@ def snapshot(version):
     return out + (b"\x01" + u64(50) if version >= 7 else b"")
 
 
+# PNG files: every colour type, transparency chunks, a file cut off, and unused chunks large or running past the end.
+def chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+
+def png(colour_type, depth=8, width=16, height=8, before_data=b"", palette=None, trns=None):
+    channels = {0: 1, 2: 3, 3: 1, 4: 2, 6: 4}[colour_type]
+    row_bytes = (width * channels * depth + 7) // 8
+    limit = len(palette) // 3 if palette else 256
+    raw = b"".join(b"\0" + bytes((x * 37 + y * 11) % limit for x in range(row_bytes)) for y in range(height))
+    out = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, depth, colour_type, 0, 0, 0))
+    out += before_data + (chunk(b"PLTE", palette) if palette else b"") + (chunk(b"tRNS", trns) if trns else b"")
+    return out + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b"")
+
+
+PALETTE = bytes(range(48))
+PNG_SEEDS = {
+    "grey8": png(0),
+    "grey1_keyed": png(0, depth=1, trns=struct.pack(">H", 1)),
+    "rgb8": png(2),
+    "rgb16_keyed": png(2, depth=16, trns=struct.pack(">HHH", 1, 2, 3)),
+    "palette8_alpha": png(3, palette=PALETTE, trns=bytes(range(0, 256, 32))),
+    "grey_alpha8": png(4),
+    "rgba8": png(6),
+    "rgba8_cut_off": png(6)[:60],
+    "large_text": png(2, before_data=chunk(b"tEXt", b"k\0" + b"x" * 66000)),
+    "text_inflating_far": png(2, before_data=chunk(b"zTXt", b"k\0\0" + zlib.compress(bytes(1 << 24)))),
+    "text_past_end": png(2)[:-12] + struct.pack(">I4s", 1 << 30, b"tEXt") + b"runs past the end",
+}
+
 SEEDS = {
     "json_reader_fuzzer": {
         "modified_page": MODIFIED,
@@ -77,6 +108,7 @@ SEEDS = {
         "revision_too_big": struct.pack("<qB", -5, 0) + f"{BANNER}/revision/18446744073709551616".encode(),
     },
     "snapshot_load_fuzzer": {f"full_v{version}": snapshot(version) for version in range(3, 8)},
+    "png_decode_fuzzer": PNG_SEEDS,
 }
 
 if __name__ == "__main__":
