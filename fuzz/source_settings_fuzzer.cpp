@@ -2,8 +2,8 @@
 // 1 byte whose lowest bit is the QR setting, then the URL text; missing bytes count as 0.
 
 #include "fuzz_check.hpp"
+#include "metadata/banner_input.hpp"
 #include "metadata/service_urls.hpp"
-#include "plugin/banner_input.hpp"
 
 #include <algorithm>
 #include <cstdint>

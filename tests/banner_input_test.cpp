@@ -1,4 +1,4 @@
-#include "plugin/banner_input.hpp"
+#include "metadata/banner_input.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The module's exported surface: exactly the seven functions the host's module loader looks up.
 
 #include "core/log.hpp"
-#include "plugin/banner_input.hpp"
+#include "metadata/banner_input.hpp"
 #include "plugin/source_type.hpp"
 
 #include <QtCore/QCoreApplication>

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "core/approval_engine.hpp"
+#include "metadata/banner_input.hpp"
 #include "metadata/qt_metadata_port.hpp"
 #include "output/decode_worker.hpp"
-#include "plugin/banner_input.hpp"
 #include "plugin/source_identity.hpp"
 #include "review/review_gate.hpp"
 #include "store/atomic_snapshot_store.hpp"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "plugin/banner_input.hpp"
+#include "metadata/banner_input.hpp"
 
 #include <obs.h>
 
