@@ -1,8 +1,8 @@
 // The engine's share of one video frame while a candidate waits, and the two events that copy and save a
 // state with large images.
 #include "core/approval_engine.hpp"
-#include "test_fixtures/fake_ports.hpp"
 #include "support/goals.hpp"
+#include "test_fixtures/fake_ports.hpp"
 #include "test_fixtures/revisions.hpp"
 
 #include <memory>
@@ -77,7 +77,7 @@ BENCHMARK_CAPTURE(BM_EventWithLargeImages, apply_settings,
     ->Repetitions(5)
     ->Iterations(200);
 BENCHMARK_CAPTURE(BM_EventWithLargeImages, accept_candidate,
-                  [](ApprovalEngine& engine) { return engine.accept_candidate(); })
+                  [](ApprovalEngine& engine) { return engine.mark_previewed_and_accept(); })
     ->Repetitions(5)
     ->Iterations(200);
 

@@ -79,15 +79,12 @@ TEST(EngineSettings, AReplacedStateWithReviewWorkReturnsWithItsSettings) {
     }
 }
 
-TEST(EngineOperator, AnnouncedOnceEvenAfterPreview) {
+TEST(EngineOperator, AnnouncedOnce) {
     auto h = waiting_harness();
     EXPECT_EQ(h.after(h.engine->claim_notification()), "true: A5 C7p N7 D60000 Et K7");
     EXPECT_EQ(h.after(h.engine->claim_notification()), "false: A5 C7p N7 D60000 Et K7");
-    EXPECT_EQ(h.after(h.engine->mark_previewed()), "true: A5 C7p P N7 D60000 Et K7");
-    EXPECT_FALSE(h.engine->claim_notification());
     EXPECT_EQ(h.answer(Kind::modified, paid("abc", 8)), "A5 C8p Et K8");
-    EXPECT_FALSE(h.engine->is_review_ready());  // until discovery has caught up
-    EXPECT_FALSE(h.engine->accept_candidate()); // the newer candidate was never opened
+    EXPECT_FALSE(h.engine->is_review_ready()); // until discovery has caught up
     h.answer(Kind::not_modified);
     EXPECT_TRUE(h.engine->claim_notification());
 
@@ -101,15 +98,11 @@ TEST(EngineOperator, AnnouncedOnceEvenAfterPreview) {
     EXPECT_TRUE(legacy.engine->claim_notification());
 }
 
-TEST(EngineOperator, AcceptNeedsPreviewAndClearsRejections) {
+TEST(EngineOperator, AcceptClearsRejections) {
     auto h = waiting_harness();
-    EXPECT_FALSE(h.engine->accept_candidate());
     ASSERT_TRUE(h.engine->reject_candidate());
     h.answer(Kind::modified, paid("abc", 8));
-    EXPECT_EQ(h.after(h.engine->mark_previewed()), "true: A5 C8p P R7 Et K8");
-    EXPECT_EQ(h.after(h.engine->accept_candidate()), "true: A8p Et K8");
-
-    // Accept chosen in the preview itself.
+    EXPECT_EQ(h.after(h.engine->mark_previewed_and_accept()), "true: A8p Et K8");
     h.answer(Kind::modified, paid("abc", 9));
     EXPECT_EQ(h.after(h.engine->mark_previewed_and_accept()), "true: A9p Et K9");
     EXPECT_FALSE(h.engine->mark_previewed_and_accept());

@@ -58,7 +58,7 @@ TEST(DeferredSaves, NothingMovesUntilTheStoreAnswers) {
     h.engine->finish_save(false);
     EXPECT_EQ(h.after(h.engine->claim_notification()), "true: C7p D60000 Et K7");
     h.engine->commit_unsaved();
-    EXPECT_EQ(h.after(h.engine->mark_previewed()), "true: C7p N7 D60000 Et K7");
+    EXPECT_EQ(h.after(h.engine->reject_candidate()), "true: C7p N7 D60000 Et K7");
     h.engine->stop();
     h.engine->finish_save(true);
     EXPECT_EQ(h.brief(), "C7p N7 D60000 Et K7");

@@ -233,11 +233,6 @@ bool ApprovalEngine::claim_notification() {
     return transact(unannounced, [](EngineState& next) { next.notified_revision = next.candidate->render_revision; });
 }
 
-bool ApprovalEngine::mark_previewed() {
-    return transact([](const EngineState& current) { return current.candidate.has_value(); },
-                    [](EngineState& next) { next.candidate_previewed = true; });
-}
-
 namespace {
 
 void approve_candidate(EngineState& next) {
@@ -249,13 +244,6 @@ void approve_candidate(EngineState& next) {
 }
 
 } // namespace
-
-bool ApprovalEngine::accept_candidate() {
-    const auto previewed = [](const EngineState& current) {
-        return !current.pinned && current.candidate && current.candidate_previewed;
-    };
-    return transact(previewed, approve_candidate, Effects{.show_approved = true});
-}
 
 bool ApprovalEngine::mark_previewed_and_accept() {
     const auto acceptable = [](const EngineState& current) { return !current.pinned && current.candidate; };

@@ -55,10 +55,7 @@ public:
     const std::optional<EngineState>& kept_state() const noexcept { return kept_; }
     void set_poll_interval(std::uint64_t seconds) noexcept;
     bool claim_notification();
-    bool mark_previewed();
-    bool accept_candidate();
-    // mark_previewed and accept_candidate as one change, written once: the operator chose Accept while
-    // looking at the candidate.
+    // The operator chose Accept while looking at the candidate: it is approved, and the change written once.
     bool mark_previewed_and_accept();
     bool reject_candidate();
     bool retry_discovery();
@@ -79,7 +76,6 @@ public:
     const EngineState& state() const noexcept { return state_; }
     bool in_flight() const noexcept { return in_flight_; }
     std::uint64_t in_flight_request_id() const noexcept { return in_flight_request_id_; }
-    std::uint64_t next_request_id() const noexcept { return next_request_id_; }
     bool stopped() const noexcept { return stopped_; }
     std::uint64_t poll_interval_ms() const noexcept { return poll_interval_ms_; }
 
