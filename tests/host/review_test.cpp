@@ -7,6 +7,8 @@
 #include <QtWidgets/QPushButton>
 #include <QtWidgets/QSystemTrayIcon>
 
+#include <thread>
+
 namespace kelvara::test {
 namespace {
 
@@ -62,14 +64,28 @@ TEST(Review, ForegroundCandidateOpensTheDialogAndEachAnswerActs) {
     }
 }
 
+// Also when discovery restarts right after the candidate was claimed, before the announcement ran: it then
+// comes once discovery has caught up again.
 TEST(Review, BackgroundCandidateAsksForAttentionOnce) {
-    publish("behind", {stand_in_revision(1, solid_png(100, 20, 0, 0, 200))});
     const std::string attention = "[kelvara] Requested background attention for candidate sequence=1";
-    const auto before = log_count(attention);
-    TestSource source("behind source", "behind");
-    const SeenDialog seen = answering_dialog(
-        "Accept", [&] { HeadlessHost::pump_until([&] { return log_count(attention) > before; }, 10000); });
-    EXPECT_EQ(seen.title, ""); // no dialog
+    std::vector<std::unique_ptr<TestSource>> sources;
+    std::size_t before = 0;
+    for (const std::string banner : {"restarted", "behind"}) {
+        publish(banner, {stand_in_revision(1, solid_png(100, 20, 0, 0, 200))});
+        before = log_count(attention);
+        const auto answered = log_count("result=not-modified");
+        sources.push_back(std::make_unique<TestSource>(banner + " source", banner));
+        if (banner == "restarted") {
+            ASSERT_TRUE(HeadlessHost::pump_until([&] { return log_count("result=not-modified") > answered; }, 10000));
+            std::this_thread::sleep_for(std::chrono::milliseconds(300)); // claimed, announcement queued, not run
+            EXPECT_TRUE(sources.back()->click("retry_discovery"));
+        }
+        const SeenDialog seen = answering_dialog(
+            "Accept", [&] { HeadlessHost::pump_until([&] { return log_count(attention) > before; }, 10000); });
+        EXPECT_EQ(seen.title, "") << banner; // no dialog
+        EXPECT_EQ(log_count(attention), before + 1) << banner;
+    }
+    const TestSource& source = *sources.back();
     const auto icons = QCoreApplication::instance()->findChildren<QSystemTrayIcon*>();
     ASSERT_EQ(icons.size(), 1);
     EXPECT_EQ(icons.front()->toolTip(), "Kelvara for OBS");
