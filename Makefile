@@ -9,9 +9,10 @@ TSAN_BUILD_DIR ?= build-tsan
 WINDOWS_BUILD_DIR ?= build-windows
 DEMO_OUT       ?= demo-output
 FUZZ_SECONDS   ?= 30
+SOAK_STEPS     ?= 20000
 CTEST_FLAGS    ?= --output-on-failure --timeout 300 -j2
 
-.PHONY: all deps build demo test sanitize sanitize-host tsan bench fuzz package test-windows clean
+.PHONY: all deps build demo test soak sanitize sanitize-host tsan bench fuzz package test-windows clean
 
 all: build
 
@@ -34,6 +35,10 @@ demo: deps
 test: build
 	ctest --test-dir $(BUILD_DIR) $(CTEST_FLAGS)
 
+# A long lifecycle soak: random lives of sources in the headless host (SOAK_SEED replays a run).
+soak: build
+	xvfb-run -a $(BUILD_DIR)/tests/lifecycle_soak --steps $(SOAK_STEPS) $(if $(SOAK_SEED),--seed $(SOAK_SEED))
+
 # The host-free library and its tests under AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize: deps
 	cmake -S . -B $(ASAN_BUILD_DIR) -G Ninja -DKELVARA_HOST_FREE_ONLY=ON -DKELVARA_SANITIZE=address,undefined \
@@ -42,12 +47,13 @@ sanitize: deps
 	ctest --test-dir $(ASAN_BUILD_DIR) $(CTEST_FLAGS)
 
 # The module in the host under AddressSanitizer: the cases where a source goes away while the operator
-# looks at its dialog or while an exchange is in flight.
+# looks at its dialog or while an exchange is in flight, and a run of the lifecycle soak.
 sanitize-host: deps
 	cmake -S . -B $(ASAN_HOST_BUILD_DIR) -G Ninja -DKELVARA_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=Debug
-	cmake --build $(ASAN_HOST_BUILD_DIR) --target host_tests
+	cmake --build $(ASAN_HOST_BUILD_DIR) --target host_tests lifecycle_soak
 	ASAN_OPTIONS=detect_leaks=0 xvfb-run -a $(ASAN_HOST_BUILD_DIR)/tests/host_tests \
 		--gtest_filter='HostModule.DestroyedSource*:Review.AcceptOfACandidate*'
+	ASAN_OPTIONS=detect_leaks=0 xvfb-run -a $(ASAN_HOST_BUILD_DIR)/tests/lifecycle_soak --steps 1500
 
 # The Debian package of the module (system layout) and its debug symbols package in $(PACKAGE_BUILD_DIR), built
 # without tests and tools. The configuration refuses the packages that only they need, and checks that zbar was

@@ -48,6 +48,8 @@ public:
 
     obs_source_t* get() const { return source_; }
     void release();
+    // The host shut down and freed the source with everything else: nothing is left to release.
+    void forget() { source_ = nullptr; }
     // Waits without running the UI thread's events until libobs has destroyed the source, as OBS Studio
     // waits for its destroy queue when it unloads a scene collection.
     void release_and_wait_for_destroy();

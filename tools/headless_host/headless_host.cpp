@@ -196,6 +196,10 @@ bool click_property_button(obs_source_t* source, const char* name) {
 }
 
 QDialog* open_dialog() {
+    // The one on top, when dialogs stack.
+    if (auto* top = qobject_cast<QDialog*>(QApplication::activeModalWidget()); top != nullptr && top->isVisible()) {
+        return top;
+    }
     for (QWidget* widget : QApplication::topLevelWidgets()) {
         auto* dialog = qobject_cast<QDialog*>(widget);
         if (dialog != nullptr && dialog->isVisible()) {

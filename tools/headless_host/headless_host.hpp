@@ -110,7 +110,7 @@ std::string property_text(obs_source_t* source, const char* name);
 // refresh flag.
 bool click_property_button(obs_source_t* source, const char* name);
 
-// The dialog an operator would see now: the first visible top-level dialog, or null.
+// The dialog an operator would see now: the modal one on top, else the first visible top-level dialog, or null.
 QDialog* open_dialog();
 // How many dialogs are visible now.
 int open_dialog_count();
