@@ -126,12 +126,12 @@ void ApprovalEngine::handle_outcome(std::uint64_t request_id, MetadataOutcomeKin
             change.effects.show_approved = admitted == AdmitResult::new_candidate && auto_approve(next);
             // next_poll_due_ms becomes 0: the next poll asks for the revision after the moved cursor.
             record_outcome_status(next, kind, clock_->now_ms(), std::move(etag));
-            save(std::move(change));
+            save_answer(std::move(change));
             return;
         }
         // A modified answer without a usable revision counts as unreadable; its entity tag is discarded.
         record_outcome_status(next, MetadataOutcomeKind::malformed, clock_->now_ms(), std::nullopt);
-        save(std::move(change));
+        save_answer(std::move(change));
         return;
     }
 
@@ -150,6 +150,14 @@ void ApprovalEngine::handle_outcome(std::uint64_t request_id, MetadataOutcomeKin
         break;
     default:
         break; // failures keep the back-off that record_outcome_status set
+    }
+    save_answer(std::move(change));
+}
+
+void ApprovalEngine::save_answer(Change change) {
+    if (same_after_restart(change.state, state_)) {
+        set_state(std::move(change.state)); // written with the next change that a restart keeps
+        return;
     }
     save(std::move(change));
 }

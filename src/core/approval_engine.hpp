@@ -26,7 +26,8 @@ enum class SaveMode {
 // Every event that changes the state works on a copy, hands the copy to the store port, and commits it (and
 // runs its after-commit effects, such as showing a new approved revision) only once the store has it. A
 // transaction whose save fails leaves the state as it was; a discovery answer keeps its effects in memory,
-// to be written by the next save. At most one change waits for the store at any time.
+// to be written by the next save, and one that changes only what a restart resets anyway is not written at
+// all. At most one change waits for the store at any time.
 class ApprovalEngine {
 public:
     ApprovalEngine(EngineState initial, MetadataPort& metadata, StorePort& store, RenderPort& render, ClockPort& clock,
@@ -112,6 +113,10 @@ private:
 
     // Hands the change to the store; in immediate mode also finishes it.
     void save(Change change);
+    // A discovery answer: saved only when it changes what a restart keeps (see same_after_restart). Every
+    // answer moves the entity tag, the failure count or the poll time; writing the whole state, images
+    // included, for those alone would cost the disk up to 16 MiB a poll.
+    void save_answer(Change change);
     void show_approved();
 
     EngineState state_;

@@ -67,6 +67,17 @@ bool follows_same_banner(const EngineState& a, const EngineState& b) noexcept {
     return a.banner_id == b.banner_id && a.pinned == b.pinned && a.pinned_revision == b.pinned_revision;
 }
 
+bool same_after_restart(const EngineState& a, const EngineState& b) noexcept {
+    const auto kept = [](EngineState state) {
+        state.etag.reset();
+        state.consecutive_failures = 0;
+        state.next_poll_due_ms = 0;
+        state.website_status = WebsiteStatus::available;
+        return state;
+    };
+    return kept(a) == kept(b);
+}
+
 bool holds_review_work(const EngineState& state) noexcept {
     return state.approved || state.candidate || !state.rejected.empty();
 }
