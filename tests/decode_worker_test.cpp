@@ -155,6 +155,21 @@ TEST_F(DecodeWorkerTest, StopAbandonsPendingJobsAndDestroysTheTextureOnce) {
     EXPECT_EQ(graphics_entered, 1);
 }
 
+// Sources share at most two decode threads: while two decodes run, a third source's job waits, and goes when
+// that source stops.
+TEST_F(DecodeWorkerTest, SourcesShareTwoThreadsAndAStoppedSourcesJobIsDropped) {
+    ASSERT_TRUE(submit_held(1));
+    DecodeWorker second{kGraphics, gated_frame}, third{kGraphics, gated_frame};
+    second.submit(revision, false, "");
+    ASSERT_TRUE(eventually([] { return locked(started).size() == 2; }));
+    third.submit(revision, false, "");
+    std::this_thread::sleep_for(20ms);
+    third.stop();
+    held = false;
+    ASSERT_TRUE(eventually([&] { return worker.update_texture() && second.update_texture(); }));
+    EXPECT_EQ(locked(started).size(), 2u);
+}
+
 TEST_F(DecodeWorkerTest, UndecodablePngIsReportedOnceAndTheBannerStays) {
     DecodeWorker decoding(kGraphics);
     const auto png = test::encode_rgba_png(4, 2, std::vector<std::uint8_t>(4 * 2 * 4, 7));

@@ -111,6 +111,26 @@ TEST(SnapshotWriterTest, CallersWaitWithoutTheLockAndSaveInEventOrder) {
     }
 }
 
+// One write thread serves every source: a source whose write hangs (a slow disk) keeps no other source's
+// waiting caller waiting, which writes its own state itself.
+TEST(SnapshotWriterTest, ASourcesSlowWriteDelaysNoOtherSourcesCaller) {
+    GatedStore slow;
+    SnapshotWriter stuck(slow);
+    stuck.save({.banner_id = "abc"});
+    slow.wait_started();
+    test::RecordingStore disk;
+    SnapshotWriter other(disk);
+    other.save({.banner_id = "xyz"});
+    auto waiting = std::async(std::launch::async, [&] { other.wait(); });
+    EXPECT_EQ(waiting.wait_for(2s), std::future_status::ready);
+    slow.gate.set_value(false);
+    waiting.get();
+    EXPECT_EQ(disk.saves.size(), 1u);
+    EXPECT_TRUE(other.has_result());
+    EXPECT_EQ(other.take_result(), std::optional<std::exception_ptr>(nullptr));
+    EXPECT_FALSE(other.has_result());
+}
+
 TEST(SnapshotWriterTest, StopLetsTheRunningSaveFinishAndRefusesMore) {
     GatedStore disk;
     SnapshotWriter writer(disk);

@@ -100,6 +100,17 @@ ImageResponseView image_view(const QNetworkReply& reply, const ReplyBuffer& buff
     return view;
 }
 
+// The manager of the calling thread's adapters, made with the first of them.
+std::shared_ptr<QNetworkAccessManager> shared_manager() {
+    thread_local std::weak_ptr<QNetworkAccessManager> current;
+    auto manager = current.lock();
+    if (!manager) {
+        manager = std::make_shared<QNetworkAccessManager>();
+        current = manager;
+    }
+    return manager;
+}
+
 } // namespace
 
 bool QtMetadataPort::SharedState::is_closed() {
@@ -111,15 +122,15 @@ void QtMetadataPort::SharedState::deliver(std::uint64_t request_id, MetadataHttp
     std::lock_guard lock(mutex);
     if (!closed) {
         completed.push_back(CompletedOutcome{request_id, std::move(outcome)});
+        waiting.store(true, std::memory_order_release);
     }
 }
 
-QtMetadataPort::QtMetadataPort()
-    : manager_(std::make_unique<QNetworkAccessManager>()), shared_(std::make_shared<SharedState>()) {}
+QtMetadataPort::QtMetadataPort() : manager_(shared_manager()), shared_(std::make_shared<SharedState>()) {}
 
 QtMetadataPort::~QtMetadataPort() {
     shutdown();
-    // Then the shared state is released and the manager deleted with its remaining replies (member order).
+    // Then the shared state is released, and the manager with the last adapter (member order).
 }
 
 void QtMetadataPort::start_discovery(std::uint64_t request_id, const DiscoveryRequest& request) {
@@ -139,6 +150,7 @@ std::optional<CompletedOutcome> QtMetadataPort::take_completed() {
     }
     CompletedOutcome oldest = std::move(shared_->completed.front());
     shared_->completed.pop_front();
+    shared_->waiting.store(!shared_->completed.empty(), std::memory_order_release);
     return oldest;
 }
 
@@ -147,10 +159,13 @@ void QtMetadataPort::shutdown() {
         std::lock_guard lock(shared_->mutex);
         shared_->closed = true;
         shared_->completed.clear();
+        shared_->waiting.store(false, std::memory_order_release);
     }
-    // A finish handler may run inside abort(); it finds the queue closed and starts nothing.
-    for (QNetworkReply* reply : manager_->findChildren<QNetworkReply*>()) {
-        reply->abort();
+    // A finish handler runs inside abort(), finds the queue closed, starts nothing and lets the reply go.
+    for (const QPointer<QNetworkReply>& reply : std::exchange(replies_, {})) {
+        if (reply) {
+            reply->abort();
+        }
     }
 }
 
@@ -161,6 +176,8 @@ void QtMetadataPort::deliver_outcome(std::uint64_t request_id, MetadataHttpOutco
 std::pair<QNetworkReply*, std::shared_ptr<ReplyBuffer>> QtMetadataPort::send(const QNetworkRequest& request,
                                                                              std::uint64_t timeout_ms, qint64 limit) {
     QNetworkReply* reply = manager_->get(request);
+    std::erase_if(replies_, [](const QPointer<QNetworkReply>& finished) { return finished.isNull(); });
+    replies_.emplace_back(reply);
     start_exchange_timer(reply, timeout_ms);
     auto buffer = std::make_shared<ReplyBuffer>();
     connect(reply, &QNetworkReply::readyRead, this, [reply, buffer, limit] { read_bounded(reply, *buffer, limit); });

@@ -4,16 +4,19 @@
 #include "core/records.hpp"
 
 #include <QtCore/QObject>
+#include <QtCore/QPointer>
+#include <QtNetwork/QNetworkReply>
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <utility>
+#include <vector>
 
 class QNetworkAccessManager;
-class QNetworkReply;
 class QNetworkRequest;
 
 namespace kelvara {
@@ -25,6 +28,9 @@ struct ReplyBuffer;
 // a new revision, its image download) ends in exactly one outcome, queued first in, first out for the
 // source's tick. The adapter belongs to the thread that constructs it, which must run a Qt event loop;
 // start_discovery and take_completed may be called from any thread.
+//
+// All adapters of one thread share one QNetworkAccessManager (Qt's network stack, with its connection cache
+// and its thread, is meant to exist once per application); it goes with the last of them.
 //
 // No cookies at all: none is stored from a reply or sent with a request. No cache, proxy or TLS settings of
 // its own: the host process decides those, and TLS errors are never ignored.
@@ -40,6 +46,8 @@ public:
 
     // The oldest finished exchange, if any.
     std::optional<CompletedOutcome> take_completed();
+    // Whether an exchange has finished and waits to be taken: one load, for a tick with nothing to do.
+    bool has_completed() const noexcept { return shared_->waiting.load(std::memory_order_acquire); }
 
     // Closes the queue and aborts every exchange in flight; later outcomes are dropped. Idempotent; must run
     // on the adapter's thread.
@@ -51,6 +59,7 @@ private:
     struct SharedState {
         std::mutex mutex;
         std::deque<CompletedOutcome> completed;
+        std::atomic<bool> waiting{false}; // !completed.empty(), readable without the mutex
         bool closed = false;
 
         bool is_closed();
@@ -64,7 +73,8 @@ private:
     void start_image_request(std::uint64_t request_id, DiscoveryRequest request, MetadataHttpOutcome outcome);
     void deliver_outcome(std::uint64_t request_id, MetadataHttpOutcome outcome);
 
-    std::unique_ptr<QNetworkAccessManager> manager_;
+    std::shared_ptr<QNetworkAccessManager> manager_;
+    std::vector<QPointer<QNetworkReply>> replies_; // this adapter's, which shutdown() aborts
     std::shared_ptr<SharedState> shared_;
 };
 

@@ -5,10 +5,13 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace kelvara {
 
@@ -48,14 +51,47 @@ struct DrawableTexture {
     std::uint32_t height = 0;
 };
 
-// Turns the newest approved revision into one RGBA frame on a thread of its own and hands it to the graphics
-// thread as a texture. Only the newest request counts: a job overtaken before it starts is dropped, a frame
-// overtaken while it is made is thrown away. The drawn texture stays until a newer frame replaces it, so a
-// change of revision never blanks the output.
+class DecodeWorker;
+
+// At most two threads that turn the approved revisions of every source into frames, the sources in the order
+// they asked, each source's newest job only. Started with the first worker of the process (the second thread
+// once a job waits while the first is busy) and ended with the last worker.
+class DecodePool {
+public:
+    static constexpr std::size_t kMaxThreads = 2;
+    static std::shared_ptr<DecodePool> shared();
+
+    DecodePool() = default;
+    ~DecodePool();
+    DecodePool(const DecodePool&) = delete;
+    DecodePool& operator=(const DecodePool&) = delete;
+
+    // The worker has a job waiting. Throws std::system_error when no thread can start.
+    void schedule(DecodeWorker& worker);
+    // Forgets the worker; returns once no thread decodes for it, and never touches it again.
+    void unschedule(DecodeWorker& worker);
+
+private:
+    void run();
+    bool decoding(const DecodeWorker* worker) const; // mutex_ held
+
+    std::mutex mutex_;
+    std::condition_variable work_arrived_;
+    std::condition_variable worker_done_;
+    std::deque<DecodeWorker*> ready_;
+    std::vector<const DecodeWorker*> decoding_for_;
+    std::size_t idle_ = 0;
+    bool stopping_ = false;
+    std::vector<std::thread> threads_;
+};
+
+// One source's output: turns the newest approved revision into one RGBA frame on the decode pool and hands it
+// to the graphics thread as a texture. Only the newest request counts: a job overtaken before it starts is
+// dropped, a frame overtaken while it is made is thrown away. The drawn texture stays until a newer frame
+// replaces it, so a change of revision never blanks the output.
 class DecodeWorker {
 public:
-    // Starts the thread; throws std::system_error when it cannot. Tests replace the frame maker to control
-    // when a decode starts and ends.
+    // Tests replace the frame maker to control when a decode starts and ends.
     explicit DecodeWorker(TextureBackend backend, FrameMaker make_frame = make_banner_frame);
     ~DecodeWorker();
     DecodeWorker(const DecodeWorker&) = delete;
@@ -64,7 +100,8 @@ public:
     // Asks for a frame of the approved revision, or for an empty output. Never waits for decoding.
     void submit(const std::optional<RenderRevision>& approved, bool qr_enabled, const std::string& qr_text);
 
-    // Stops and joins the thread and destroys the texture. Later calls, and later submissions, do nothing.
+    // Drops a waiting job, waits for one being decoded, and destroys the texture. Later calls, and later
+    // submissions, do nothing.
     void stop();
 
     // Graphics thread: takes what the worker handed over, uploads a new frame or drops the texture, and
@@ -72,14 +109,16 @@ public:
     std::optional<DrawableTexture> update_texture();
 
 private:
-    void run();
+    friend class DecodePool;
+    std::optional<DecodeJob> take_job();
+    void decode(const DecodeJob& job);
     void destroy_texture() noexcept;
 
     TextureBackend backend_;
     FrameMaker make_frame_;
+    std::shared_ptr<DecodePool> pool_;
 
     std::mutex mutex_;
-    std::condition_variable wake_;
     std::optional<DecodeJob> pending_job_;
     std::uint64_t generation_ = 0;
     std::optional<DecodedFrame> ready_frame_;
@@ -88,8 +127,6 @@ private:
 
     // Touched only on the graphics thread, and by stop() inside the graphics context.
     DrawableTexture texture_;
-
-    std::thread thread_; // last: starts once everything above exists
 };
 
 } // namespace kelvara

@@ -1,5 +1,6 @@
 #include "plugin/source_context.hpp"
 
+#include "core/banner_rules.hpp"
 #include "core/log.hpp"
 #include "output/obs_drawing.hpp"
 #include "output/render_layout.hpp"
@@ -76,13 +77,34 @@ void SourceContext::on_tick(void* param, float) noexcept {
 
 // Never waits for the disk: a change raised here is written by the writer thread and finished on the first
 // later frame on which the write is done. Meanwhile the tick takes no answer, sends no request and claims
-// nothing.
+// nothing. A frame on which nothing arrived and nothing is due costs a few loads, and no lock.
 void SourceContext::tick() {
+    if (!settings_waiting_.load(std::memory_order_acquire) && !metadata_.has_completed() && !writer_.has_result() &&
+        clock_.now_ms() < wake_at_ms_.load(std::memory_order_acquire)) {
+        return;
+    }
     std::lock_guard lock(source_mutex_);
     if (auto finished = saves_.finish_written()) {
         on_save_finished(*finished);
     }
     advance();
+    note_next_wake();
+}
+
+// Source lock held. Besides an answer, a finished save or settings, which the tick looks for on every frame,
+// only a poll coming due or the end of the pause after a failed save gives it work.
+void SourceContext::note_next_wake() {
+    settings_waiting_.store(requested_settings_.has_value(), std::memory_order_release);
+    std::uint64_t wake = UINT64_MAX;
+    const EngineState& state = engine_.state();
+    if (engine_.stopped() || engine_.save_pending() || engine_.in_flight()) {
+        wake = UINT64_MAX; // what ends these arrives by itself
+    } else if (clock_.now_ms() < quiet_until_ms_) {
+        wake = quiet_until_ms_;
+    } else if (!state.pinned && is_valid_banner_id(state.banner_id)) {
+        wake = state.next_poll_due_ms;
+    }
+    wake_at_ms_.store(wake, std::memory_order_release);
 }
 
 void SourceContext::advance() {
@@ -155,7 +177,10 @@ void SourceContext::announce(std::uint64_t revision) {
 
 bool SourceContext::run_saving_event(const std::function<bool(ApprovalEngine&)>& event) {
     std::unique_lock lock(source_mutex_, std::defer_lock);
-    return saves_.run_for_caller(lock, event, [this](const FinishedSave& finished) { on_save_finished(finished); });
+    const bool result =
+        saves_.run_for_caller(lock, event, [this](const FinishedSave& finished) { on_save_finished(finished); });
+    wake_at_ms_.store(0, std::memory_order_release); // the next frame looks at what the event changed
+    return result;
 }
 
 std::uint32_t SourceContext::output_width() const noexcept {
@@ -204,6 +229,7 @@ void SourceContext::apply_source_settings(obs_data_t* settings) {
     // The latest settings win; they reach the engine once no save is pending, in the order they came.
     requested_settings_ = std::move(parsed);
     advance();
+    note_next_wake();
 }
 
 // Source lock held, no save pending.

@@ -124,6 +124,7 @@ private:
     void tick();
     // Source lock held: the next step of discovery, unless a save is pending or a failed one pauses it.
     void advance();
+    void note_next_wake();
     void raise_settings(SourceSettings settings);
     void adopt_settings(SourceSettings settings);
     // Source lock held: what a finished save means for the source; logs failures, announces claims.
@@ -158,6 +159,10 @@ private:
     std::optional<SourceSettings> saving_settings_;
     // After a failed save the tick starts no new one for a while, instead of once per frame.
     std::uint64_t quiet_until_ms_ = 0;
+    // What an idle tick reads instead of taking the lock: settings wait, and when it has work even if nothing
+    // arrives (0 at first: the first frame looks).
+    std::atomic<bool> settings_waiting_{false};
+    std::atomic<std::uint64_t> wake_at_ms_{0};
     std::shared_ptr<ReviewGate> review_gate_;
     bool tick_registered_ = false;
     bool removal_watched_ = false;

@@ -2,92 +2,172 @@
 
 #include "store/snapshot_file.hpp"
 
+#include <algorithm>
 #include <stdexcept>
 #include <utility>
 
 namespace kelvara {
 
-SnapshotWriter::SnapshotWriter(StorePort& store) : store_(store), thread_([this] { run(); }) {}
+std::shared_ptr<SnapshotWriteThread> SnapshotWriteThread::shared() {
+    static std::mutex mutex;
+    static std::weak_ptr<SnapshotWriteThread> current;
+    std::lock_guard lock(mutex);
+    auto thread = current.lock();
+    if (!thread) {
+        thread = std::make_shared<SnapshotWriteThread>();
+        current = thread;
+    }
+    return thread;
+}
+
+SnapshotWriteThread::SnapshotWriteThread() : thread_([this] { run(); }) {}
+
+SnapshotWriteThread::~SnapshotWriteThread() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    work_arrived_.notify_one();
+    thread_.join();
+}
+
+void SnapshotWriteThread::schedule(SnapshotWriter& writer) {
+    {
+        std::lock_guard lock(mutex_);
+        ready_.push_back(&writer);
+    }
+    work_arrived_.notify_one();
+}
+
+void SnapshotWriteThread::unschedule(SnapshotWriter& writer) {
+    std::unique_lock lock(mutex_);
+    ready_.erase(std::remove(ready_.begin(), ready_.end(), &writer), ready_.end());
+    writer_done_.wait(lock, [&] { return writing_for_ != &writer; });
+}
+
+void SnapshotWriteThread::release(std::vector<ImageBytes> images) {
+    {
+        std::lock_guard lock(mutex_);
+        released_.insert(released_.end(), std::make_move_iterator(images.begin()),
+                         std::make_move_iterator(images.end()));
+    }
+    work_arrived_.notify_one();
+}
+
+void SnapshotWriteThread::run() {
+    run_as_background_work();
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        work_arrived_.wait(lock, [this] { return stopping_ || !ready_.empty() || !released_.empty(); });
+        if (!released_.empty()) {
+            std::vector<ImageBytes> dropped = std::exchange(released_, {});
+            lock.unlock();
+            dropped.clear();
+            lock.lock();
+            continue;
+        }
+        if (ready_.empty()) {
+            return; // stopping, and every writer is gone
+        }
+        SnapshotWriter* writer = ready_.front();
+        ready_.pop_front();
+        // Begun under this lock, so that unschedule() finds the writer busy until the write has ended.
+        std::optional<EngineState> state = writer->begin_write();
+        if (!state) {
+            continue; // written meanwhile by a caller that waited for it
+        }
+        writing_for_ = writer;
+        lock.unlock();
+        writer->write(std::move(*state));
+        lock.lock();
+        writing_for_ = nullptr;
+        writer_done_.notify_all();
+    }
+}
+
+SnapshotWriter::SnapshotWriter(StorePort& store) : store_(store), thread_(SnapshotWriteThread::shared()) {}
 
 SnapshotWriter::~SnapshotWriter() {
     stop();
 }
 
 void SnapshotWriter::save(const EngineState& state) {
-    std::lock_guard lock(mutex_);
-    if (stopping_) {
-        throw std::logic_error("snapshot writer stopped");
+    {
+        std::lock_guard lock(mutex_);
+        if (stopping_) {
+            throw std::logic_error("snapshot writer stopped");
+        }
+        if (queued_ || writing_ || result_) {
+            throw std::logic_error("snapshot writer busy");
+        }
+        queued_ = state;
     }
-    if (queued_ || writing_ || result_) {
-        throw std::logic_error("snapshot writer busy");
-    }
-    queued_ = state;
-    work_arrived_.notify_one();
+    thread_->schedule(*this);
 }
 
 std::optional<std::exception_ptr> SnapshotWriter::take_result() {
     std::lock_guard lock(mutex_);
+    has_result_.store(false, std::memory_order_release);
     return std::exchange(result_, std::nullopt);
 }
 
+std::optional<EngineState> SnapshotWriter::begin_write() {
+    std::lock_guard lock(mutex_);
+    if (!queued_ || writing_) {
+        return std::nullopt;
+    }
+    writing_ = true;
+    return std::exchange(queued_, std::nullopt);
+}
+
+void SnapshotWriter::write(EngineState state) noexcept {
+    std::exception_ptr error;
+    try {
+        store_.save(state);
+    } catch (...) {
+        error = std::current_exception();
+    }
+    // This may be the last copy of an image: the write thread gives its memory back, off every lock.
+    std::vector<ImageBytes> images;
+    for (auto* revision : {&state.approved, &state.candidate}) {
+        if (*revision) {
+            images.push_back(std::move((*revision)->image_bytes));
+        }
+    }
+    thread_->release(std::move(images));
+    {
+        std::lock_guard lock(mutex_);
+        writing_ = false;
+        result_ = error;
+        has_result_.store(true, std::memory_order_release);
+    }
+    work_done_.notify_all();
+}
+
 void SnapshotWriter::wait() {
+    if (auto state = begin_write()) {
+        write(std::move(*state));
+    }
     std::unique_lock lock(mutex_);
     work_done_.wait(lock, [this] { return !queued_ && !writing_; });
 }
 
 void SnapshotWriter::release(std::vector<ImageBytes> images) {
-    std::lock_guard lock(mutex_);
-    if (stopping_) {
-        return; // dropped here, after all
-    }
-    released_.insert(released_.end(), std::make_move_iterator(images.begin()), std::make_move_iterator(images.end()));
-    work_arrived_.notify_one();
+    thread_->release(std::move(images));
 }
 
 void SnapshotWriter::stop() {
-    // A second caller (a source destroyed while its successor retires it) waits until the thread has ended.
     std::lock_guard stopping(stop_mutex_);
     {
         std::lock_guard lock(mutex_);
+        if (stopping_) {
+            return;
+        }
         stopping_ = true;
     }
-    work_arrived_.notify_one();
-    if (thread_.joinable()) {
-        thread_.join();
-    }
-}
-
-void SnapshotWriter::run() {
-    run_as_background_work();
-    std::unique_lock lock(mutex_);
-    for (;;) {
-        work_arrived_.wait(lock, [this] { return queued_ || !released_.empty() || stopping_; });
-        if (!released_.empty()) {
-            std::vector<ImageBytes> dropped = std::move(released_);
-            released_.clear();
-            lock.unlock();
-            dropped.clear();
-            lock.lock();
-            continue;
-        }
-        if (!queued_) {
-            return; // stopping, and everything handed over is written
-        }
-        std::optional<EngineState> state = std::move(queued_);
-        queued_.reset();
-        writing_ = true;
-        lock.unlock();
-        std::exception_ptr error;
-        try {
-            store_.save(*state);
-        } catch (...) {
-            error = std::current_exception();
-        }
-        state.reset(); // without the lock: this may give the last copy of an image back to the system
-        lock.lock();
-        writing_ = false;
-        result_ = error;
-        work_done_.notify_all();
+    thread_->unschedule(*this);
+    if (auto state = begin_write()) {
+        write(std::move(*state));
     }
 }
 
