@@ -21,6 +21,7 @@
 #include <fstream>
 #include <random>
 #include <set>
+#include <thread>
 
 namespace kelvara::test {
 namespace {
@@ -93,6 +94,17 @@ public:
             });
             drivers.back()->start(depth == 0 ? 0 : 5);
         }
+        // A run that stops moving (a deadlock, a dialog nobody can close) fails with its steps after a minute.
+        std::atomic<bool> running = true;
+        std::jthread watchdog([&] {
+            for (int last = -1, still = 0; running; std::this_thread::sleep_for(std::chrono::seconds(1))) {
+                still = steps_run_ == last ? still + 1 : 0;
+                last = steps_run_;
+                if (still == 60) {
+                    fail("no step for a minute");
+                }
+            }
+        });
         HeadlessHost::pump_until([this] { return steps_run_ >= steps_; }, 24 * 3600 * 1000);
         drivers.clear();
         restart(true);
@@ -102,12 +114,13 @@ public:
         std::printf("lifecycle soak: %d reloads and restarts (%d in a fresh process) brought back %d approvals, "
                     "%d outputs checked, %zu decisions carried out\n",
                     reloads_, fresh_processes_, approvals_kept_, outputs_checked_, decided);
+        running = false;
         shut_down_shared_host(); // with sources live: libobs destroys them
         for (const auto& source : sources_) {
             source->forget();
         }
-        std::printf("lifecycle soak: %d steps in %.0f s (%.0f steps per minute), seed %llu: no failure\n", steps_run_,
-                    seconds, steps_run_ * 60.0 / seconds, static_cast<unsigned long long>(seed_));
+        std::printf("lifecycle soak: %d steps in %.0f s (%.0f steps per minute), seed %llu: no failure\n",
+                    steps_run_.load(), seconds, steps_run_ * 60.0 / seconds, static_cast<unsigned long long>(seed_));
         return 0;
     }
 
@@ -153,6 +166,7 @@ private:
     bool chance(int percent) { return pick(100) < percent; }
 
     void note(const std::string& what) {
+        std::lock_guard lock(log_mutex_);
         log_.push_back("step " + std::to_string(steps_run_) + " (depth " + std::to_string(depth_) + "): " + what);
         if (trace_) {
             std::fprintf(stderr, "%s\n", log_.back().c_str());
@@ -163,13 +177,14 @@ private:
     }
 
     [[noreturn]] void fail(const std::string& why) {
-        std::fprintf(stderr, "lifecycle soak FAILED at step %d, seed %llu: %s\nthe steps that led there:\n", steps_run_,
-                     static_cast<unsigned long long>(seed_), why.c_str());
+        std::lock_guard lock(log_mutex_);
+        std::fprintf(stderr, "lifecycle soak FAILED at step %d, seed %llu: %s\nthe steps that led there:\n",
+                     steps_run_.load(), static_cast<unsigned long long>(seed_), why.c_str());
         for (const auto& line : log_) {
             std::fprintf(stderr, "  %s\n", line.c_str());
         }
         std::fprintf(stderr, "replay: lifecycle_soak --seed %llu --steps %d\n", static_cast<unsigned long long>(seed_),
-                     steps_run_);
+                     steps_run_.load());
         std::_Exit(1);
     }
 
@@ -529,8 +544,10 @@ private:
     std::vector<std::unique_ptr<RefusedSaves>> refusals_;
     int refusal_ends_ = 0;
     QElapsedTimer writes_taken_since_;
+    std::mutex log_mutex_; // the watchdog reports too
     std::deque<std::string> log_;
-    int steps_run_ = 0, depth_ = 0, quiet_ = 0, names_ = 0;
+    std::atomic<int> steps_run_ = 0;
+    int depth_ = 0, quiet_ = 0, names_ = 0;
     int reloads_ = 0, fresh_processes_ = 0, approvals_kept_ = 0, outputs_checked_ = 0;
     const bool trace_ = std::getenv("KELVARA_SOAK_TRACE") != nullptr;
 };
