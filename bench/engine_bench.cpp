@@ -1,10 +1,15 @@
-// The engine's share of one video frame while a candidate waits, and the two events that copy and save a
-// state with large images.
+// The engine's share of one video frame while a candidate waits, the two events that copy and save a state
+// with large images, and what polls that find nothing newer write to the disk.
 #include "core/approval_engine.hpp"
+#include "store/atomic_snapshot_store.hpp"
+#include "store/snapshot_writer.hpp"
 #include "support/goals.hpp"
 #include "test_fixtures/fake_ports.hpp"
 #include "test_fixtures/revisions.hpp"
+#include "test_fixtures/temp_dir.hpp"
 
+#include <algorithm>
+#include <filesystem>
 #include <memory>
 
 namespace kelvara::bench {
@@ -84,9 +89,51 @@ BENCHMARK_CAPTURE(BM_EventWithLargeImages, accept_candidate,
 } // namespace
 } // namespace kelvara::bench
 
+namespace kelvara::bench {
+namespace {
+
+// The bytes each save puts in the snapshot folder.
+struct CountingStore final : StorePort {
+    AtomicSnapshotStore disk;
+    std::uintmax_t written = 0;
+    explicit CountingStore(std::filesystem::path path) : disk(std::move(path)) {}
+    void save(const EngineState& state) override {
+        disk.save(state);
+        written += std::filesystem::file_size(disk.path());
+    }
+};
+
+// One source with a 1 MiB approved banner on the real store and writer: what 20 answers "nothing newer" write.
+double bytes_written_by_idle_polls() {
+    const test::TempDir folder;
+    Ports ports;
+    CountingStore disk(folder / "s.approval");
+    SnapshotWriter writer(disk);
+    ApprovalEngine engine({.banner_id = "abc",
+                           .approved = test::make_revision("abc", 5, test::UrlForm::render, 1024 * 1024),
+                           .discovery_cursor = 5},
+                          ports.metadata, writer, ports.render, ports.clock, 60, SaveMode::deferred);
+    for (int poll = 0; poll < 20; ++poll) {
+        ports.clock.now = std::max(ports.clock.now, engine.state().next_poll_due_ms);
+        engine.poll_if_due();
+        engine.handle_outcome(engine.in_flight_request_id(), MetadataOutcomeKind::not_modified, std::nullopt,
+                              "\"e" + std::to_string(poll) + "\"");
+        if (engine.save_pending()) {
+            writer.wait();
+            engine.finish_save(!writer.take_result().value_or(nullptr));
+        }
+    }
+    return ports.metadata.requests.size() == 20 ? static_cast<double>(disk.written) : -1.0;
+}
+
+} // namespace
+} // namespace kelvara::bench
+
 int main(int argc, char** argv) {
     kelvara::bench::CollectingReporter reporter;
     kelvara::bench::run_all(argc, argv, reporter);
+    const double idle_bytes = kelvara::bench::bytes_written_by_idle_polls();
+    kelvara::bench::report_goal("idle_bytes_written_per_poll", idle_bytes / 20, "==", 0, idle_bytes >= 0);
     const double large = reporter.median_ns("BM_WaitingFrame/image_16mib/repeats:15");
     const double small = reporter.median_ns("BM_WaitingFrame/image_1kib/repeats:15");
     kelvara::bench::report_goal("tick_image_size_ratio", small > 0 ? large / small : 0.0, "<=", 1.2);

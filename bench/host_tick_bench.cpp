@@ -3,15 +3,19 @@
 //   which the service answers and fails and the operator accepts and rejects 16 MiB revisions through the
 //   real dialogs, so that snapshots of up to 32 MiB are written all along;
 // - decode jobs caused by building the properties panel of an approved 4096 x 4096 banner;
-// - the time from the Accept click to the committed state, against a plain durable write of the same bytes.
+// - the time from the Accept click to the committed state, against a plain durable write of the same bytes;
+// - what 100 approved sources idle between polls cost: threads, resident memory and the ticks of a frame
+//   (they stay, polling every minute, while everything above is measured).
 //
 // Tick callbacks run in the order they were registered, so a probe registered before the source runs just
 // before its tick and one registered after it runs just after; the time between them is the source's tick.
 #include "headless_host.hpp"
 #include "operator.hpp"
 #include "stand_in_service.hpp"
+#include "store/atomic_snapshot_store.hpp"
 #include "support/goals.hpp"
 #include "test_fixtures/png_files.hpp"
+#include "test_fixtures/revisions.hpp"
 
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QDialog>
@@ -23,6 +27,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -161,6 +166,45 @@ double raw_durable_write_ms(const std::filesystem::path& target, const std::vect
                                         : 0.0;
 }
 
+std::size_t thread_count() {
+    return static_cast<std::size_t>(
+        std::distance(std::filesystem::directory_iterator("/proc/self/task"), std::filesystem::directory_iterator()));
+}
+
+double resident_kib() {
+    std::ifstream statm("/proc/self/statm");
+    std::size_t size = 0, resident = 0;
+    statm >> size >> resident;
+    return static_cast<double>(resident) * static_cast<double>(::sysconf(_SC_PAGESIZE)) / 1024.0;
+}
+
+// Sources whose 400 x 100 banner was approved in an earlier session (their snapshots written here first) and
+// that the service tells nothing newer: after their first answer they wait a minute for the next poll.
+std::vector<obs_source_t*> approved_idle_sources(HeadlessHost& host, kelvara::standin::StandInService& service,
+                                                 const std::filesystem::path& config_root, int count) {
+    std::vector<std::uint8_t> pixels(std::size_t{400} * 100 * 4, 0x60);
+    const auto png = kelvara::test::encode_rgba_png(400, 100, pixels);
+    std::vector<obs_source_t*> sources;
+    for (int i = 0; i < count; ++i) {
+        const std::string banner = "idle" + std::to_string(i), id = "idle-source-" + std::to_string(i);
+        auto approved = kelvara::test::make_revision(banner, 1);
+        approved.image_bytes = kelvara::ImageBytes(png);
+        approved.width = 400;
+        approved.height = 100;
+        kelvara::AtomicSnapshotStore(kelvara::snapshot_path(config_root / "kelvara-banner", id))
+            .save({.banner_id = banner, .approved = approved, .discovery_cursor = 1});
+        kelvara::standin::StandInBanner published;
+        published.revisions.push_back(revision(1, png));
+        service.catalog().set_banner(banner, published);
+        obs_data_t* settings = obs_data_create();
+        obs_data_set_string(settings, "url", banner.c_str());
+        obs_data_set_string(settings, "kelvara_source_uuid", id.c_str());
+        sources.push_back(host.create_source(banner + " source", settings));
+        obs_data_release(settings);
+    }
+    return sources;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -184,6 +228,22 @@ int main(int argc, char** argv) {
     kelvara::host::bring_to_front(window);
     kelvara::host::Operator person; // answers every candidate dialog
 
+    // 100 approved sources idle between polls, against the same host with none; they stay for the rest.
+    constexpr int kIdleSources = 100;
+    const auto threads_before = thread_count();
+    const double resident_before = resident_kib();
+    TickProbe all_idle;
+    obs_add_tick_callback(&TickProbe::before, &all_idle);
+    const auto idle_sources = approved_idle_sources(host, service, options.config_root, kIdleSources);
+    obs_add_tick_callback(&TickProbe::after, &all_idle);
+    HeadlessHost::pump_until([&] { return host.count_log_lines("result=not-modified") >= kIdleSources; }, 60000);
+    HeadlessHost::pump_events(2000); // decoded, drawn nowhere, nothing left to do
+    const auto threads_added = static_cast<double>(thread_count()) - static_cast<double>(threads_before);
+    const double resident_per_source = (resident_kib() - resident_before) / kIdleSources;
+    all_idle.start();
+    const auto idle_frames = all_idle.stop_after(1200);
+    const auto answers_before_tick_source = host.count_log_lines("result=not-modified");
+
     TickProbe probe;
     obs_add_tick_callback(&TickProbe::before, &probe);
     kelvara::standin::StandInBanner banner;
@@ -193,7 +253,8 @@ int main(int argc, char** argv) {
     host.show(source);
 
     // Idle: discovery has answered not_modified and waits for the next poll.
-    HeadlessHost::pump_until([&] { return host.count_log_lines("result=not-modified") >= 1; }, 10000);
+    HeadlessHost::pump_until([&] { return host.count_log_lines("result=not-modified") > answers_before_tick_source; },
+                             10000);
     probe.start();
     const auto idle = probe.stop_after(3000);
 
@@ -289,12 +350,19 @@ int main(int argc, char** argv) {
                                 host.count_log_lines("Decode job submitted revision=1") >= 1);
     const double raw = median(raw_ms);
     kelvara::bench::report_goal("accept_latency_vs_raw_save", raw > 0 ? median(accept_ms) / raw : 0.0, "<=", 1.3);
+    report("100 idle sources, all ticks of a frame", idle_frames);
+    kelvara::bench::report_goal("threads_added_by_100_sources", threads_added, "<=", 4, true);
+    kelvara::bench::report_goal("idle_tick_us_per_source", median(idle_frames) / kIdleSources, "<=", 0.3);
+    kelvara::bench::report_goal("idle_rss_kib_per_source", resident_per_source, "<=", 512);
 
     host.show(nullptr);
     obs_remove_tick_callback(&TickProbe::before, &probe);
     obs_remove_tick_callback(&TickProbe::after, &probe);
     obs_source_release(source);
     obs_source_release(wide_source);
+    for (obs_source_t* idle : idle_sources) {
+        obs_source_release(idle);
+    }
     HeadlessHost::pump_events(200);
     return 0;
 }

@@ -93,7 +93,7 @@ void BM_RawWriteSyncRename(::benchmark::State& bench, bool sync_directory) {
 
 void BM_Load(::benchmark::State& bench) {
     ensure_snapshot();
-    const AtomicSnapshotStore store(files().snapshot);
+    AtomicSnapshotStore store(files().snapshot);
     for (auto _ : bench) {
         auto state = store.load();
         if (!state) {

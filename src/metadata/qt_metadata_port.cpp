@@ -119,14 +119,23 @@ bool QtMetadataPort::SharedState::is_closed() {
 }
 
 void QtMetadataPort::SharedState::deliver(std::uint64_t request_id, MetadataHttpOutcome outcome) {
-    std::lock_guard lock(mutex);
-    if (!closed) {
+    {
+        std::lock_guard lock(mutex);
+        if (closed) {
+            return;
+        }
         completed.push_back(CompletedOutcome{request_id, std::move(outcome)});
         waiting.store(true, std::memory_order_release);
     }
+    if (on_completed) {
+        on_completed(); // on the adapter's thread, as shutdown(): it cannot have closed the queue meanwhile
+    }
 }
 
-QtMetadataPort::QtMetadataPort() : manager_(shared_manager()), shared_(std::make_shared<SharedState>()) {}
+QtMetadataPort::QtMetadataPort(std::function<void()> on_completed)
+    : manager_(shared_manager()), shared_(std::make_shared<SharedState>()) {
+    shared_->on_completed = std::move(on_completed);
+}
 
 QtMetadataPort::~QtMetadataPort() {
     shutdown();

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -36,7 +37,8 @@ struct ReplyBuffer;
 // its own: the host process decides those, and TLS errors are never ignored.
 class QtMetadataPort : public QObject, public MetadataPort {
 public:
-    QtMetadataPort();
+    // `on_completed` runs on the adapter's thread once an exchange has finished and waits to be taken.
+    explicit QtMetadataPort(std::function<void()> on_completed = {});
     ~QtMetadataPort() override;
     QtMetadataPort(const QtMetadataPort&) = delete;
     QtMetadataPort& operator=(const QtMetadataPort&) = delete;
@@ -61,6 +63,7 @@ private:
         std::deque<CompletedOutcome> completed;
         std::atomic<bool> waiting{false}; // !completed.empty(), readable without the mutex
         bool closed = false;
+        std::function<void()> on_completed;
 
         bool is_closed();
         void deliver(std::uint64_t request_id, MetadataHttpOutcome outcome);

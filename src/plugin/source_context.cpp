@@ -59,10 +59,10 @@ void SourceContext::ApprovedOutput::show_approved(const std::optional<RenderRevi
 SourceContext::SourceContext(obs_source_t* source, obs_data_t* settings, const std::filesystem::path& config_root)
     : source_(source), identity_(source, settings), settings_(parse_source_settings(read_source_settings(settings))),
       qr_enabled_(settings_.qr_enabled), store_(snapshot_path(config_root, identity_.value())),
-      starting_(starting_states(settings_, store_.load(), store_.load_previous())), writer_(store_),
-      worker_(obs_texture_backend()), output_(*this, worker_),
-      engine_(std::move(starting_.initial), metadata_, writer_, output_, clock_,
-              static_cast<std::uint64_t>(settings_.poll_seconds), SaveMode::deferred),
+      starting_(starting_states(settings_, store_.load(), store_.load_previous())),
+      writer_(store_, [this] { idle_.poke(); }), worker_(obs_texture_backend()), metadata_([this] { idle_.poke(); }),
+      output_(*this, worker_), engine_(std::move(starting_.initial), metadata_, writer_, output_, clock_,
+                                       static_cast<std::uint64_t>(settings_.poll_seconds), SaveMode::deferred),
       saves_(engine_, writer_), review_gate_(std::make_shared<ReviewGate>(static_cast<ReviewTarget&>(*this))) {
     engine_.set_kept_state(std::exchange(starting_.kept, std::nullopt));
 }
@@ -79,10 +79,11 @@ void SourceContext::on_tick(void* param, float) noexcept {
 // later frame on which the write is done. Meanwhile the tick takes no answer, sends no request and claims
 // nothing. A frame on which nothing arrived and nothing is due costs a few loads, and no lock.
 void SourceContext::tick() {
-    if (!settings_waiting_.load(std::memory_order_acquire) && !metadata_.has_completed() && !writer_.has_result() &&
-        clock_.now_ms() < wake_at_ms_.load(std::memory_order_acquire)) {
+    if (!idle_.poked.load(std::memory_order_acquire) &&
+        clock_.now_ms() < idle_.wake_at_ms.load(std::memory_order_relaxed)) {
         return;
     }
+    idle_.poked.store(false, std::memory_order_relaxed); // before looking: what arrives from now on pokes again
     std::lock_guard lock(source_mutex_);
     if (auto finished = saves_.finish_written()) {
         on_save_finished(*finished);
@@ -91,20 +92,21 @@ void SourceContext::tick() {
     note_next_wake();
 }
 
-// Source lock held. Besides an answer, a finished save or settings, which the tick looks for on every frame,
-// only a poll coming due or the end of the pause after a failed save gives it work.
+// Source lock held. Besides what pokes the tick (an answer, a finished save, settings), only a poll coming due
+// or the end of the pause after a failed save gives it work; what it left for the next frame gives work at once.
 void SourceContext::note_next_wake() {
-    settings_waiting_.store(requested_settings_.has_value(), std::memory_order_release);
     std::uint64_t wake = UINT64_MAX;
     const EngineState& state = engine_.state();
-    if (engine_.stopped() || engine_.save_pending() || engine_.in_flight()) {
-        wake = UINT64_MAX; // what ends these arrives by itself
+    if (requested_settings_ || metadata_.has_completed() || writer_.has_result()) {
+        wake = 0;
+    } else if (engine_.stopped() || engine_.save_pending() || engine_.in_flight()) {
+        wake = UINT64_MAX; // what ends these pokes
     } else if (clock_.now_ms() < quiet_until_ms_) {
         wake = quiet_until_ms_;
     } else if (!state.pinned && is_valid_banner_id(state.banner_id)) {
         wake = state.next_poll_due_ms;
     }
-    wake_at_ms_.store(wake, std::memory_order_release);
+    idle_.wake_at_ms.store(wake, std::memory_order_relaxed);
 }
 
 void SourceContext::advance() {
@@ -179,7 +181,7 @@ bool SourceContext::run_saving_event(const std::function<bool(ApprovalEngine&)>&
     std::unique_lock lock(source_mutex_, std::defer_lock);
     const bool result =
         saves_.run_for_caller(lock, event, [this](const FinishedSave& finished) { on_save_finished(finished); });
-    wake_at_ms_.store(0, std::memory_order_release); // the next frame looks at what the event changed
+    idle_.poke(); // the next frame looks at what the event changed
     return result;
 }
 
@@ -228,6 +230,7 @@ void SourceContext::apply_source_settings(obs_data_t* settings) {
     std::lock_guard lock(source_mutex_);
     // The latest settings win; they reach the engine once no save is pending, in the order they came.
     requested_settings_ = std::move(parsed);
+    idle_.poke();
     advance();
     note_next_wake();
 }

@@ -137,6 +137,14 @@ private:
     void reset_size() noexcept;
     void store_settings(SourceSettings settings);
 
+    // All an idle tick reads, in one cache line of its own: whether something arrived (an answer, a finished
+    // save, settings) and when there is work even if nothing arrives. Set by whoever brings work.
+    struct alignas(64) IdleCheck {
+        std::atomic<bool> poked{true};
+        std::atomic<std::uint64_t> wake_at_ms{0};
+        void poke() noexcept { poked.store(true, std::memory_order_release); }
+    };
+    IdleCheck idle_;
     obs_source_t* source_; // the host's source: see above for who may read it
     SourceIdentity identity_;
     SourceSettings settings_;
@@ -159,10 +167,6 @@ private:
     std::optional<SourceSettings> saving_settings_;
     // After a failed save the tick starts no new one for a while, instead of once per frame.
     std::uint64_t quiet_until_ms_ = 0;
-    // What an idle tick reads instead of taking the lock: settings wait, and when it has work even if nothing
-    // arrives (0 at first: the first frame looks).
-    std::atomic<bool> settings_waiting_{false};
-    std::atomic<std::uint64_t> wake_at_ms_{0};
     std::shared_ptr<ReviewGate> review_gate_;
     bool tick_registered_ = false;
     bool removal_watched_ = false;

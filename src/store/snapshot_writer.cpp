@@ -85,7 +85,8 @@ void SnapshotWriteThread::run() {
     }
 }
 
-SnapshotWriter::SnapshotWriter(StorePort& store) : store_(store), thread_(SnapshotWriteThread::shared()) {}
+SnapshotWriter::SnapshotWriter(StorePort& store, std::function<void()> on_written)
+    : store_(store), on_written_(std::move(on_written)), thread_(SnapshotWriteThread::shared()) {}
 
 SnapshotWriter::~SnapshotWriter() {
     stop();
@@ -142,6 +143,9 @@ void SnapshotWriter::write(EngineState state) noexcept {
         has_result_.store(true, std::memory_order_release);
     }
     work_done_.notify_all();
+    if (on_written_) {
+        on_written_();
+    }
 }
 
 void SnapshotWriter::wait() {

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -57,7 +58,8 @@ private:
 // writes. The states of one source are written one at a time, never two at once.
 class SnapshotWriter final : public StorePort {
 public:
-    explicit SnapshotWriter(StorePort& store);
+    // `on_written` runs, on any thread, once a state handed over is written.
+    explicit SnapshotWriter(StorePort& store, std::function<void()> on_written = {});
     ~SnapshotWriter() override;
     SnapshotWriter(const SnapshotWriter&) = delete;
     SnapshotWriter& operator=(const SnapshotWriter&) = delete;
@@ -89,6 +91,7 @@ private:
     void write(EngineState state) noexcept;
 
     StorePort& store_;
+    std::function<void()> on_written_;
     std::shared_ptr<SnapshotWriteThread> thread_;
     std::mutex mutex_;
     std::condition_variable work_done_;
