@@ -229,7 +229,8 @@ int main(int argc, char** argv) {
     kelvara::host::Operator person; // answers every candidate dialog
 
     // 100 approved sources idle between polls, against the same host with none; they stay for the rest.
-    constexpr int kIdleSources = 100;
+    const char* idle_count = std::getenv("KELVARA_IDLE_SOURCES"); // other counts, for comparison
+    const int kIdleSources = idle_count != nullptr ? std::atoi(idle_count) : 100;
     const auto threads_before = thread_count();
     const double resident_before = resident_kib();
     TickProbe all_idle;
@@ -350,7 +351,10 @@ int main(int argc, char** argv) {
                                 host.count_log_lines("Decode job submitted revision=1") >= 1);
     const double raw = median(raw_ms);
     kelvara::bench::report_goal("accept_latency_vs_raw_save", raw > 0 ? median(accept_ms) / raw : 0.0, "<=", 1.3);
-    report("100 idle sources, all ticks of a frame", idle_frames);
+    std::printf("%d idle sources: %.0f threads added (%zu in all), %.0f KiB resident each (%.0f MiB in all)\n",
+                kIdleSources, threads_added, threads_before + static_cast<std::size_t>(threads_added),
+                resident_per_source, (resident_before + resident_per_source * kIdleSources) / 1024);
+    report("idle sources, all ticks of a frame", idle_frames);
     kelvara::bench::report_goal("threads_added_by_100_sources", threads_added, "<=", 4, true);
     kelvara::bench::report_goal("idle_tick_us_per_source", median(idle_frames) / kIdleSources, "<=", 0.3);
     kelvara::bench::report_goal("idle_rss_kib_per_source", resident_per_source, "<=", 512);

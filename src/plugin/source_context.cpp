@@ -79,8 +79,10 @@ void SourceContext::on_tick(void* param, float) noexcept {
 // later frame on which the write is done. Meanwhile the tick takes no answer, sends no request and claims
 // nothing. A frame on which nothing arrived and nothing is due costs a few loads, and no lock.
 void SourceContext::tick() {
+    // The frame's time (the monotonic clock the engine's clock reads too) is one load that every source's tick
+    // shares; reading the clock itself would cost each source more than everything else here.
     if (!idle_.poked.load(std::memory_order_acquire) &&
-        clock_.now_ms() < idle_.wake_at_ms.load(std::memory_order_relaxed)) {
+        obs_get_video_frame_time() / 1000000 < idle_.wake_at_ms.load(std::memory_order_relaxed)) {
         return;
     }
     idle_.poked.store(false, std::memory_order_relaxed); // before looking: what arrives from now on pokes again
