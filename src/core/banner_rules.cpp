@@ -2,8 +2,8 @@
 
 namespace kelvara {
 
-bool is_valid_banner_id(std::string_view text) noexcept {
-    if (text.empty() || text.size() > kMaxBannerIdLength) {
+bool is_id_text(std::string_view text, std::size_t max_length) noexcept {
+    if (text.empty() || text.size() > max_length) {
         return false;
     }
     for (const char c : text) {

@@ -1,6 +1,7 @@
 #include "output/decode_worker.hpp"
 
 #include "core/log.hpp"
+#include "core/shared_instance.hpp"
 #include "output/frame_composer.hpp"
 
 #include <algorithm>
@@ -10,18 +11,6 @@ namespace kelvara {
 
 std::optional<RgbaImage> make_banner_frame(const DecodeJob& job) {
     return compose_banner_frame(job.png.span(), job.qr_enabled, job.qr_text);
-}
-
-std::shared_ptr<DecodePool> DecodePool::shared() {
-    static std::mutex mutex;
-    static std::weak_ptr<DecodePool> current;
-    std::lock_guard lock(mutex);
-    auto pool = current.lock();
-    if (!pool) {
-        pool = std::make_shared<DecodePool>();
-        current = pool;
-    }
-    return pool;
 }
 
 DecodePool::~DecodePool() {
@@ -89,7 +78,7 @@ void DecodePool::run() {
 }
 
 DecodeWorker::DecodeWorker(TextureBackend backend, FrameMaker make_frame)
-    : backend_(backend), make_frame_(make_frame), pool_(DecodePool::shared()) {}
+    : backend_(backend), make_frame_(make_frame), pool_(shared_instance<DecodePool>()) {}
 
 DecodeWorker::~DecodeWorker() {
     stop();

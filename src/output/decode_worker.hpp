@@ -59,7 +59,6 @@ class DecodeWorker;
 class DecodePool {
 public:
     static constexpr std::size_t kMaxThreads = 2;
-    static std::shared_ptr<DecodePool> shared();
 
     DecodePool() = default;
     ~DecodePool();

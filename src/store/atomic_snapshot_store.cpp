@@ -1,5 +1,6 @@
 #include "store/atomic_snapshot_store.hpp"
 
+#include "core/banner_rules.hpp"
 #include "store/snapshot_codec.hpp"
 #include "store/snapshot_file.hpp"
 
@@ -10,20 +11,6 @@ namespace kelvara {
 namespace {
 
 constexpr std::size_t kMaxSourceUuidLength = 128;
-
-bool is_file_name_safe(std::string_view uuid) noexcept {
-    if (uuid.empty() || uuid.size() > kMaxSourceUuidLength) {
-        return false;
-    }
-    for (const char c : uuid) {
-        const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-        const bool digit = c >= '0' && c <= '9';
-        if (!letter && !digit && c != '_' && c != '-') {
-            return false;
-        }
-    }
-    return true;
-}
 
 // Only what follows_same_banner compares.
 std::optional<EngineState> keepable_settings(const std::optional<EngineState>& state) {
@@ -66,7 +53,7 @@ std::filesystem::path snapshot_path(const std::filesystem::path& config_root, st
     if (config_root.empty()) {
         throw std::invalid_argument("OBS module config root is empty");
     }
-    if (!is_file_name_safe(source_uuid)) {
+    if (!is_id_text(source_uuid, kMaxSourceUuidLength)) {
         throw std::invalid_argument("OBS source UUID contains unsupported characters");
     }
     return config_root / "sources" / (std::string(source_uuid) + ".approval");

@@ -1,5 +1,6 @@
 #include "store/snapshot_writer.hpp"
 
+#include "core/shared_instance.hpp"
 #include "store/snapshot_file.hpp"
 
 #include <algorithm>
@@ -7,18 +8,6 @@
 #include <utility>
 
 namespace kelvara {
-
-std::shared_ptr<SnapshotWriteThread> SnapshotWriteThread::shared() {
-    static std::mutex mutex;
-    static std::weak_ptr<SnapshotWriteThread> current;
-    std::lock_guard lock(mutex);
-    auto thread = current.lock();
-    if (!thread) {
-        thread = std::make_shared<SnapshotWriteThread>();
-        current = thread;
-    }
-    return thread;
-}
 
 SnapshotWriteThread::SnapshotWriteThread() : thread_([this] { run(); }) {}
 
@@ -86,7 +75,7 @@ void SnapshotWriteThread::run() {
 }
 
 SnapshotWriter::SnapshotWriter(StorePort& store, std::function<void()> on_written)
-    : store_(store), on_written_(std::move(on_written)), thread_(SnapshotWriteThread::shared()) {}
+    : store_(store), on_written_(std::move(on_written)), thread_(shared_instance<SnapshotWriteThread>()) {}
 
 SnapshotWriter::~SnapshotWriter() {
     stop();

@@ -23,8 +23,6 @@ class SnapshotWriter;
 // the first SnapshotWriter of the process and ended with the last one.
 class SnapshotWriteThread {
 public:
-    static std::shared_ptr<SnapshotWriteThread> shared();
-
     SnapshotWriteThread(); // throws std::system_error when the thread cannot start
     ~SnapshotWriteThread();
     SnapshotWriteThread(const SnapshotWriteThread&) = delete;
