@@ -58,6 +58,37 @@ TEST(EngineStateValidity, EveryInvariant) {
     }
 }
 
+// What a start resets (tag, failure count, poll time) or replaces (status) alone; every other field counts.
+TEST(EngineStateValidity, SameAfterRestart) {
+    const EngineState base{.banner_id = "abc", .approved = make_revision("abc", 5)};
+    const std::tuple<const char*, void (*)(S), bool> changes[] = {
+        {"etag", [](S s) { s.etag = "e"; }, true},
+        {"failures", [](S s) { s.consecutive_failures = 2; }, true},
+        {"poll time", [](S s) { s.next_poll_due_ms = 9; }, true},
+        {"status", [](S s) { s.website_status = WebsiteStatus::offline; }, true},
+        {"version", [](S s) { s.version = 6; }, false},
+        {"banner", [](S s) { s.banner_id = "xyz"; }, false},
+        {"pinned", [](S s) { s.pinned = true; }, false},
+        {"pinned revision", [](S s) { s.pinned_revision = 5; }, false},
+        {"approved", [](S s) { s.approved.reset(); }, false},
+        {"candidate", [](S s) { s.candidate = make_revision("abc", 6); }, false},
+        {"rejected",
+         [](S s) {
+             s.rejected = {{"abc", 6}};
+         },
+         false},
+        {"previewed", [](S s) { s.candidate_previewed = true; }, false},
+        {"notified", [](S s) { s.notified_revision = 6; }, false},
+        {"cursor", [](S s) { s.discovery_cursor = 5; }, false},
+        {"legacy baseline", [](S s) { s.legacy_baseline = 3; }, false},
+    };
+    for (const auto& [name, change, same] : changes) {
+        EngineState changed = base;
+        change(changed);
+        EXPECT_EQ(same_after_restart(changed, base), same) << name;
+    }
+}
+
 TEST(EngineStateValidity, PollIntervalClamp) {
     const std::pair<std::uint64_t, std::uint64_t> cases[] = {{0, 60000},  {59, 60000},     {60, 60000},
                                                              {61, 61000}, {3600, 3600000}, {UINT64_MAX, 3600000}};

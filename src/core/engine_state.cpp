@@ -68,14 +68,13 @@ bool follows_same_banner(const EngineState& a, const EngineState& b) noexcept {
 }
 
 bool same_after_restart(const EngineState& a, const EngineState& b) noexcept {
-    const auto kept = [](EngineState state) {
-        state.etag.reset();
-        state.consecutive_failures = 0;
-        state.next_poll_due_ms = 0;
-        state.website_status = WebsiteStatus::available;
-        return state;
-    };
-    return kept(a) == kept(b);
+    // Field by field, without copies: an answer comes with every poll, and a state may hold 10000 rejections.
+    // A field added to EngineState belongs here unless a start resets it.
+    return a.version == b.version && a.banner_id == b.banner_id && a.pinned == b.pinned &&
+           a.pinned_revision == b.pinned_revision && a.approved == b.approved && a.candidate == b.candidate &&
+           a.rejected == b.rejected && a.candidate_previewed == b.candidate_previewed &&
+           a.notified_revision == b.notified_revision && a.discovery_cursor == b.discovery_cursor &&
+           a.legacy_baseline == b.legacy_baseline;
 }
 
 bool holds_review_work(const EngineState& state) noexcept {

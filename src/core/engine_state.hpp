@@ -64,8 +64,7 @@ bool follows_same_banner(const EngineState& a, const EngineState& b) noexcept;
 bool holds_review_work(const EngineState& state) noexcept;
 
 // Whether two states differ only where a start changes a loaded state anyway: it clears the entity tag, the
-// failure count and the poll time, and its first answer replaces the website status. Every other field
-// (a new one too) counts.
+// failure count and the poll time, and its first answer replaces the website status. Every other field counts.
 bool same_after_restart(const EngineState& a, const EngineState& b) noexcept;
 
 } // namespace kelvara
