@@ -118,10 +118,7 @@ std::unique_ptr<TestSource> accepted_source(const std::string& banner_id, std::v
     publish(banner_id, {stand_in_revision(1, std::move(png))});
     auto source = std::make_unique<TestSource>(banner_id + " source", banner_id);
     EXPECT_TRUE(wait_for_update_waiting(*source, 1));
-    bool refreshed = false;
-    const SeenDialog seen = answering_dialog("Accept", [&] { refreshed = source->click("preview_candidate"); });
-    EXPECT_EQ(seen.title, "Kelvara candidate revision 1");
-    EXPECT_TRUE(refreshed);
+    answering_dialog("Accept", [&] { source->click("preview_candidate"); });
     EXPECT_EQ(source->info_line("approved_revision"), "Approved revision: 1");
     return source;
 }
