@@ -254,12 +254,11 @@ TEST_F(NetworkTest, ModifiedIsDeliveredOnceAfterItsImageThenA304KeepsTheTagButNo
 
 TEST_F(NetworkTest, UnbuildableRequestsAreMalformedAfterOneTurnOldestFirstWithoutConnecting) {
     const std::size_t connections = service().connection_count();
-    port_->start_discovery(3, request("bad id", 1000));
+    port_->start_discovery(2, request("bad id", 1000)); // why each is refused is the requests' table
     port_->start_discovery(1, request("fine", 0));
-    port_->start_discovery(2, request("fine", 30001));
     EXPECT_FALSE(port_->take_completed()) << "never delivered from inside start_discovery";
     QCoreApplication::processEvents();
-    for (const std::uint64_t id : {3u, 1u, 2u}) {
+    for (const std::uint64_t id : {2u, 1u}) {
         const auto completed = port_->take_completed();
         ASSERT_TRUE(completed);
         EXPECT_EQ(completed->request_id, id);
