@@ -5,11 +5,9 @@
 namespace kelvara {
 namespace {
 
-// One source's preview is open, another's is not; what an announcement meanwhile leads to once it closes, or
-// once the source went away.
+// One source's preview is open, another's is not. Columns: shown in the open dialog (nothing: still waiting
+// for it), announced meanwhile, the source went away, presented once it closes.
 TEST(PreviewRegistry, OnePreviewPerSourceAndNewerAnnouncementsWaitForIt) {
-    // Shown in the open dialog (nothing: still waiting for it), announced meanwhile, the source went away,
-    // presented once it closes.
     const std::tuple<const char*, std::optional<std::uint64_t>, std::uint64_t, bool, bool> cases[] = {
         {"same revision as the open dialog", 4, 4, false, false},
         {"newer revision", 4, 5, false, true},
@@ -20,16 +18,15 @@ TEST(PreviewRegistry, OnePreviewPerSourceAndNewerAnnouncementsWaitForIt) {
         PreviewRegistry registry;
         const int source = 0, other = 0;
         int raised = 0, presented = 0, closed = 0;
+        const std::function<void()> raise = [&] { ++raised; }, close = [&] { ++closed; };
         {
             PreviewRegistry::Hold hold(registry, &source);
             EXPECT_FALSE(registry.route_to_open(&other, 1, [&] { ++presented; }));
             if (shown) {
-                hold.showing(
-                    *shown, [&] { ++raised; }, [&] { ++closed; });
+                hold.showing(*shown, raise, close);
             }
             EXPECT_TRUE(registry.route_to_open(&source, announced, [&] { ++presented; }));
-            hold.showing(
-                shown.value_or(announced), [&] { ++raised; }, [&] { ++closed; });
+            hold.showing(shown.value_or(announced), raise, close);
             EXPECT_TRUE(registry.route_to_open(&source)); // a click on the button
             if (dismissed) {
                 registry.dismiss(&source);

@@ -4,6 +4,8 @@
 #include "operator.hpp"
 #include "stand_in_service.hpp"
 
+#include <obs.hpp>
+
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QDialog>
 #include <QtWidgets/QMainWindow>
@@ -82,8 +84,10 @@ bool wait_for_update_waiting(const TestSource& source, std::uint64_t revision, i
 // Every save of the snapshot fails while this lives: a directory takes the temporary file's name.
 class RefusedSaves {
 public:
-    explicit RefusedSaves(const std::filesystem::path& snapshot);
-    ~RefusedSaves();
+    explicit RefusedSaves(const std::filesystem::path& snapshot) : blocker_(snapshot.string() + ".tmp") {
+        std::filesystem::create_directories(blocker_);
+    }
+    ~RefusedSaves() { std::filesystem::remove_all(blocker_); }
 
 private:
     std::filesystem::path blocker_;
