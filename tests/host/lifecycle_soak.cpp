@@ -43,28 +43,27 @@ std::uint64_t shown_approval(obs_source_t* source) { // the panel's number, or 0
     return line.empty() ? 0 : std::stoull(line.substr(line.rfind(' ') + 1));
 }
 
-// The collection as OBS Studio saves it, with what each source showed as approved once settled on a banner.
-struct SavedCollection {
-    std::vector<std::string> sources;     // obs_save_source as JSON
-    std::vector<std::uint64_t> approvals; // 0: nothing approved
-    std::vector<bool> comparable;         // settled on a followed banner: a restart must show the same
-
-    // Loads every source; returns the first that does not show the approval it had.
-    std::string load(std::vector<std::unique_ptr<TestSource>>& into) const {
-        std::string mismatch;
-        for (std::size_t i = 0; i < sources.size(); ++i) {
-            obs_data_t* data = obs_data_create_from_json(sources[i].c_str());
-            into.push_back(std::make_unique<TestSource>(obs_load_source(data)));
-            obs_data_release(data);
-            const std::uint64_t shown = shown_approval(into.back()->get());
-            if (comparable[i] && shown != approvals[i] && mismatch.empty()) {
-                mismatch = std::string(obs_source_get_name(into.back()->get())) + " shows approval " +
-                           std::to_string(shown) + ", had " + std::to_string(approvals[i]);
-            }
-        }
-        return mismatch;
-    }
+// A source as OBS Studio saves it in its collection, with what it showed as approved once settled.
+struct SavedSource {
+    std::uint64_t approval = 0; // 0: nothing approved
+    bool comparable = false;    // settled on a followed banner: a restart must show the same
+    std::string json;           // obs_save_source
 };
+
+// Loads every source; returns the first that does not show the approval it had.
+std::string load_collection(const std::vector<SavedSource>& saved, std::vector<std::unique_ptr<TestSource>>& into) {
+    std::string mismatch;
+    for (const SavedSource& source : saved) {
+        into.push_back(std::make_unique<TestSource>(
+            obs_load_source(OBSDataAutoRelease(obs_data_create_from_json(source.json.c_str())))));
+        const std::uint64_t shown = shown_approval(into.back()->get());
+        if (source.comparable && shown != source.approval && mismatch.empty()) {
+            mismatch = std::string(obs_source_get_name(into.back()->get())) + " shows approval " +
+                       std::to_string(shown) + ", had " + std::to_string(source.approval);
+        }
+    }
+    return mismatch;
+}
 
 class Soak {
 public:
@@ -277,11 +276,10 @@ private:
         with_source(apply ? "properties, OK with " + url + ", of" : "properties, cancelled, of", [&](obs_source_t* s) {
             obs_properties_destroy(obs_source_properties(s));
             if (apply) {
-                obs_data_t* settings = obs_data_create();
+                const OBSDataAutoRelease settings = obs_data_create();
                 obs_data_set_string(settings, "url", url.c_str());
                 obs_data_set_int(settings, "poll_seconds", 60 + pick(3) * 60);
                 obs_source_update(s, settings);
-                obs_data_release(settings);
             }
         });
     }
@@ -389,7 +387,7 @@ private:
     // Lets what is under way (settings the host applied, saves, answers) reach the sources until their panels
     // stay the same, and notes what each shows as approved. Writes are taken again first; after a failed save a
     // source starts no save for a second, settings included.
-    SavedCollection settle_and_save() {
+    std::vector<SavedSource> settle_and_save() {
         if (!refusals_.empty()) {
             end_refusal();
         }
@@ -405,26 +403,22 @@ private:
                                  source->info_line("website_status"));
             }
         }
-        SavedCollection saved;
+        std::vector<SavedSource> saved;
         for (const auto& source : sources_) {
-            obs_data_t* data = obs_save_source(source->get());
-            saved.sources.emplace_back(obs_data_get_json(data));
-            obs_data_release(data);
-            saved.approvals.push_back(shown_approval(source->get()));
-            obs_data_t* settings = obs_source_get_settings(source->get());
+            const OBSDataAutoRelease settings = obs_source_get_settings(source->get());
             const auto input = parse_source_settings(obs_data_get_string(settings, "url"), 60, false);
-            obs_data_release(settings);
-            saved.comparable.push_back(input.input_kind == BannerInputKind::banner);
+            saved.push_back({shown_approval(source->get()), input.input_kind == BannerInputKind::banner,
+                             obs_data_get_json(OBSDataAutoRelease(obs_save_source(source->get())))});
         }
         return saved;
     }
 
-    void load(const SavedCollection& saved, const char* how) {
+    void load(const std::vector<SavedSource>& saved, const char* how) {
         ++reloads_;
-        for (std::size_t i = 0; i < saved.approvals.size(); ++i) {
-            approvals_kept_ += saved.comparable[i] && saved.approvals[i] != 0;
+        for (const SavedSource& source : saved) {
+            approvals_kept_ += source.comparable && source.approval != 0;
         }
-        if (const std::string mismatch = saved.load(sources_); !mismatch.empty()) {
+        if (const std::string mismatch = load_collection(saved, sources_); !mismatch.empty()) {
             fail(std::string(how) + ": " + mismatch);
         }
     }
@@ -432,7 +426,7 @@ private:
     // As OBS Studio switches scene collections: every source removed and released, then loaded again, in one
     // call or with events in between, now and then while something still holds an old instance.
     void reload() {
-        const SavedCollection saved = settle_and_save();
+        const std::vector<SavedSource> saved = settle_and_save();
         const bool held = chance(40) && !sources_.empty(), across_calls = chance(40);
         note(std::string("reload the collection") + (held ? ", an old instance held" : "") +
              (across_calls ? ", across calls" : ""));
@@ -452,7 +446,7 @@ private:
     // Every source released and destroyed (held old instances too), then loaded again, in this process or first
     // in a fresh one, which shows each approval before the service answers.
     void restart(bool fresh_process) {
-        const SavedCollection saved = settle_and_save();
+        const std::vector<SavedSource> saved = settle_and_save();
         note(fresh_process ? "restart, with a fresh host process" : "restart");
         const std::size_t going = held_.size() + sources_.size(), destroyed = log_count("' destroyed");
         for (obs_source_t* held : std::exchange(held_, {})) {
@@ -470,8 +464,8 @@ private:
             ++fresh_processes_;
             const auto file = config_root() / "soak-collection.txt", log = config_root() / "soak-child.log";
             std::ofstream out(file);
-            for (std::size_t i = 0; i < saved.sources.size(); ++i) {
-                out << saved.approvals[i] << ' ' << saved.comparable[i] << '\n' << saved.sources[i] << '\n';
+            for (const SavedSource& source : saved) {
+                out << source.approval << ' ' << source.comparable << '\n' << source.json << '\n';
             }
             out.close();
             const std::string command = "KELVARA_TEST_CONFIG_ROOT=" + config_root().string() + " " + program_path +
@@ -556,17 +550,13 @@ private:
 int restore_in_fresh_process(const std::filesystem::path& file) {
     shared_service().add_fault({"/", -1, {}, standin::Delivery::silence});
     shared_host();
-    SavedCollection saved;
+    std::vector<SavedSource> saved;
     std::ifstream in(file);
-    std::uint64_t approval = 0;
-    bool comparable = false;
-    for (std::string json; in >> approval >> comparable && std::getline(in >> std::ws, json);) {
-        saved.sources.push_back(json);
-        saved.approvals.push_back(approval);
-        saved.comparable.push_back(comparable);
+    for (SavedSource source; in >> source.approval >> source.comparable && std::getline(in >> std::ws, source.json);) {
+        saved.push_back(source);
     }
     std::vector<std::unique_ptr<TestSource>> sources;
-    const std::string mismatch = saved.load(sources);
+    const std::string mismatch = load_collection(saved, sources);
     std::fprintf(stderr, "%s\n", mismatch.c_str());
     sources.clear();
     shut_down_shared_host();
