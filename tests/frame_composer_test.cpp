@@ -80,8 +80,7 @@ TEST(PngDecoder, DamagedFilesDecodeToNothing) {
     EXPECT_TRUE(ours(too_wide).empty());
 }
 
-// Text never changes a pixel, so more text chunks than libpng keeps must not stop the decode (a huge one: see
-// the output peak memory benchmark).
+// More text chunks than libpng keeps must not stop the decode (a huge one: the output peak memory benchmark).
 TEST(PngDecoder, AncillaryChunksTheOutputDoesNotUseAreSkipped) {
     const auto clean = test::encode_png(random_plan(PNG_COLOR_TYPE_RGBA, 8, 99));
     auto png = clean;

@@ -111,8 +111,7 @@ TEST(SnapshotWriterTest, CallersWaitWithoutTheLockAndSaveInEventOrder) {
     }
 }
 
-// One write thread serves every source: a source whose write hangs (a slow disk) keeps no other source's
-// waiting caller waiting, which writes its own state itself.
+// One write thread serves every source; a waiting caller whose write has not started writes it itself.
 TEST(SnapshotWriterTest, ASourcesSlowWriteDelaysNoOtherSourcesCaller) {
     GatedStore slow;
     SnapshotWriter stuck(slow);
@@ -126,7 +125,7 @@ TEST(SnapshotWriterTest, ASourcesSlowWriteDelaysNoOtherSourcesCaller) {
     slow.gate.set_value(false);
     waiting.get();
     EXPECT_EQ(disk.saves.size(), 1u);
-    EXPECT_TRUE(other.has_result());
+    EXPECT_TRUE(other.has_result()); // the flag the idle tick reads
     EXPECT_EQ(other.take_result(), std::optional<std::exception_ptr>(nullptr));
     EXPECT_FALSE(other.has_result());
 }
