@@ -31,11 +31,9 @@ TEST(BannerInput, AcceptedAndRefusedInputs) {
         {kPage + "abc/revision/18446744073709551615", banner_revision, "abc", 18446744073709551615ULL, {}},
         // Refused: no ID, except that a revision out of range keeps the ID it was read with.
         {kPage + "abc/revision/18446744073709551616", invalid, "abc", 0, kRange},
-        {kPage + "abc/revision/99999999999999999999", invalid, "abc", 0, kRange},
         {kPage + id129, invalid, "", 0, kIdMessage},
         // Long pasted text must neither exhaust the matcher's stack nor change the verdict.
         {kPage + huge, invalid, "", 0, kIdMessage},
-        {kPage + huge + "/", invalid, "", 0, kIdMessage},
         {kPage + huge + "/revision/1" + std::string(100000, '0'), invalid, "", 0, kIdMessage},
         {kPage + "abc/revision/1" + std::string(200000, '0'), invalid, "abc", 0, kRange},
     };
