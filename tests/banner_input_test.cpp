@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <ranges>
 #include <tuple>
 #include <vector>

@@ -1,5 +1,5 @@
-#include "core/engine_transitions.hpp"
-#include "support/engine_harness.hpp"
+#include "core/engine_state.hpp"
+#include "test_fixtures/revisions.hpp"
 
 #include <gtest/gtest.h>
 
