@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <ranges>
 #include <tuple>
 #include <vector>
@@ -31,11 +30,9 @@ TEST(BannerInput, AcceptedAndRefusedInputs) {
         {kPage + "abc/revision/18446744073709551615", banner_revision, "abc", 18446744073709551615ULL, {}},
         // Refused: no ID, except that a revision out of range keeps the ID it was read with.
         {kPage + "abc/revision/18446744073709551616", invalid, "abc", 0, kRange},
-        {kPage + "abc/revision/99999999999999999999", invalid, "abc", 0, kRange},
         {kPage + id129, invalid, "", 0, kIdMessage},
         // Long pasted text must neither exhaust the matcher's stack nor change the verdict.
         {kPage + huge, invalid, "", 0, kIdMessage},
-        {kPage + huge + "/", invalid, "", 0, kIdMessage},
         {kPage + huge + "/revision/1" + std::string(100000, '0'), invalid, "", 0, kIdMessage},
         {kPage + "abc/revision/1" + std::string(200000, '0'), invalid, "abc", 0, kRange},
     };
@@ -62,8 +59,7 @@ TEST(BannerInput, AcceptedAndRefusedInputs) {
 
 TEST(BannerInput, PollSecondsAreClampedWhateverTheInput) {
     const std::pair<std::int64_t, std::int32_t> cases[] = {
-        {59, 60},     {0, 60},      {60, 60},          {61, 61},        {3599, 3599},
-        {3600, 3600}, {3601, 3600}, {INT64_MAX, 3600}, {INT64_MIN, 60},
+        {59, 60}, {60, 60}, {61, 61}, {3600, 3600}, {3601, 3600}, {INT64_MAX, 3600}, {INT64_MIN, 60},
     };
     for (const auto& [stored, expected] : cases) {
         EXPECT_EQ(parse_source_settings("abc", stored, false).poll_seconds, expected);
@@ -71,34 +67,25 @@ TEST(BannerInput, PollSecondsAreClampedWhateverTheInput) {
     }
 }
 
-TEST(BannerInput, SnapshotMatching) {
-    const std::string inputs[] = {"abc", kPage + "abc/revision/7", kPage + "abc/revision/8", "a b"};
-    // a snapshot, which of the inputs it matches
-    const std::pair<EngineState, std::array<bool, 4>> states[] = {
-        {{.banner_id = "abc"}, {true, false, false, false}},
-        {{.banner_id = "abc", .pinned = true, .pinned_revision = 7}, {false, true, false, false}},
-        {{.banner_id = "ABC"}, {}},
-    };
-    for (const auto& [state, matches] : states) {
-        for (std::size_t i = 0; i < std::size(inputs); ++i) {
-            EXPECT_EQ(matches_snapshot(state, parse_source_settings(inputs[i], 60, false)), matches[i]) << inputs[i];
-        }
-    }
-}
-
 TEST(BannerInput, StartingStates) {
     const EngineState abc{.banner_id = "abc", .rejected = {{"abc", 2}}},
         xyz{.banner_id = "xyz", .rejected = {{"xyz", 3}}};
     const EngineState fresh_abc{.banner_id = "abc"}, fresh_xyz{.banner_id = "xyz"};
+    const EngineState pin7{.banner_id = "abc", .pinned = true, .pinned_revision = 7},
+        pin8{.banner_id = "abc", .pinned = true, .pinned_revision = 8};
     using Stored = std::optional<EngineState>;
     // settings, stored snapshot, the one set aside, what starts, what is kept
-    const std::tuple<const char*, Stored, Stored, EngineState, Stored> rows[] = {
+    const std::tuple<std::string, Stored, Stored, EngineState, Stored> rows[] = {
         {"abc", abc, xyz, abc, xyz},                  // the stored one matches
         {"xyz", abc, xyz, xyz, abc},                  // the one set aside matches: they change places
         {"qqq", abc, xyz, {.banner_id = "qqq"}, abc}, // neither: the stored one will be set aside
         {"qqq", fresh_abc, xyz, {.banner_id = "qqq"}, xyz},
         {"abc", std::nullopt, std::nullopt, fresh_abc, std::nullopt},
         {"not valid!", fresh_xyz, std::nullopt, {}, std::nullopt},
+        {"ABC", fresh_abc, std::nullopt, {.banner_id = "ABC"}, std::nullopt}, // IDs match case-sensitively
+        {kPage + "abc/revision/7", abc, pin7, pin7, abc},                     // a pin matches only its revision
+        {kPage + "abc/revision/8", pin7, xyz, pin8, xyz},
+        {"abc", pin7, std::nullopt, fresh_abc, std::nullopt}, // a followed banner is no pin
     };
     for (const auto& [input, stored, set_aside, initial, kept] : rows) {
         const auto states = starting_states(parse_source_settings(input, 60, false), stored, set_aside);

@@ -121,9 +121,8 @@ TEST_F(DecodeWorkerTest, OnlyTheNewestSubmissionCounts) {
     EXPECT_EQ(locked(started), (std::vector<std::uint64_t>{5}));
 }
 
-// The old texture stays while the new frame is decoded, and when that frame cannot be uploaded.
 TEST_F(DecodeWorkerTest, TextureIsReplacedOnlyByAnUploadedFrame) {
-    EXPECT_FALSE(worker.update_texture()); // nothing delivered: nothing to draw, nothing logged
+    EXPECT_FALSE(worker.update_texture()); // nothing delivered yet
     worker.submit(revision, false, "");
     ASSERT_TRUE(eventually([&] { return drawn_generation(worker.update_texture()) == 1; }));
     ASSERT_TRUE(submit_held(2));
@@ -155,8 +154,6 @@ TEST_F(DecodeWorkerTest, StopAbandonsPendingJobsAndDestroysTheTextureOnce) {
     EXPECT_EQ(graphics_entered, 1);
 }
 
-// Sources share at most two decode threads: while two decodes run, a third source's job waits, and goes when
-// that source stops.
 TEST_F(DecodeWorkerTest, SourcesShareTwoThreadsAndAStoppedSourcesJobIsDropped) {
     ASSERT_TRUE(submit_held(1));
     DecodeWorker second{kGraphics, gated_frame}, third{kGraphics, gated_frame};

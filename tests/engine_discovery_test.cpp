@@ -12,7 +12,7 @@ using test::make_revision;
 using test::paid;
 
 TEST(EngineDiscovery, PagesOneRevisionPerAnswerThenWaitsTheInterval) {
-    EngineHarness h;
+    EngineHarness h({.banner_id = "abc"}, 59); // the interval is held to 60 s to 1 h, here and when it changes
     h.engine->poll_if_due();
     EXPECT_EQ(h.metadata.requests.back().second, (DiscoveryRequest{"abc", std::nullopt, 5000, 0}));
     for (const std::uint64_t number : {3u, 5u, 9u}) {
@@ -23,11 +23,11 @@ TEST(EngineDiscovery, PagesOneRevisionPerAnswerThenWaitsTheInterval) {
     h.engine->handle_outcome(4, Kind::not_modified, std::nullopt, std::nullopt);
     EXPECT_EQ(h.brief(), "C9p D60000 Et K9");
     EXPECT_TRUE(h.engine->is_review_ready());
-    h.engine->set_poll_interval(120); // applies from the next schedule on
+    h.engine->set_poll_interval(UINT64_MAX); // applies from the next schedule on
     h.clock.now += 59999;
     h.engine->poll_if_due();
     EXPECT_EQ(h.metadata.requests.size(), 4u);
-    EXPECT_EQ(h.answer(Kind::not_modified), "C9p D120000 Et K9"); // 1 ms later
+    EXPECT_EQ(h.answer(Kind::not_modified), "C9p D3600000 Et K9"); // 1 ms later
     EXPECT_EQ(h.store.saves.size(), 3u); // one per revision found; none for polling, none for nothing newer
 }
 

@@ -98,16 +98,7 @@ TEST(EngineOperator, AnnouncedOnce) {
     EXPECT_TRUE(legacy.engine->claim_notification());
 }
 
-TEST(EngineOperator, AcceptClearsRejections) {
-    auto h = waiting_harness();
-    ASSERT_TRUE(h.engine->reject_candidate());
-    h.answer(Kind::modified, paid("abc", 8));
-    EXPECT_EQ(h.after(h.engine->mark_previewed_and_accept()), "true: A8p Et K8");
-    h.answer(Kind::modified, paid("abc", 9));
-    EXPECT_EQ(h.after(h.engine->mark_previewed_and_accept()), "true: A9p Et K9");
-    EXPECT_FALSE(h.engine->mark_previewed_and_accept());
-}
-
+// Until an acceptance, which clears the rejections.
 TEST(EngineOperator, RejectedRevisionIsNeverOfferedAgain) {
     auto h = waiting_harness();
     const auto shown = h.render.shown.size();
@@ -117,6 +108,8 @@ TEST(EngineOperator, RejectedRevisionIsNeverOfferedAgain) {
     EXPECT_EQ(h.answer(Kind::modified, paid("abc", 7)), "A5 R7 Et K7");
     EXPECT_EQ(h.metadata.requests.back().second.after, 7u);
     EXPECT_EQ(h.answer(Kind::modified, paid("abc", 8)), "A5 C8p R7 Et K8");
+    EXPECT_EQ(h.after(h.engine->mark_previewed_and_accept()), "true: A8p Et K8");
+    EXPECT_FALSE(h.engine->mark_previewed_and_accept());
 
     // The store reads back at most 10000 rejections: a state with more would not load after a restart.
     EngineState full{.banner_id = "abc", .candidate = paid("abc", 6 + kMaxRejectedRevisions)};

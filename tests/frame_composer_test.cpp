@@ -80,8 +80,7 @@ TEST(PngDecoder, DamagedFilesDecodeToNothing) {
     EXPECT_TRUE(ours(too_wide).empty());
 }
 
-// Text never changes a pixel, so more text chunks than libpng keeps must not stop the decode (a huge one: see
-// the output peak memory benchmark).
+// More text chunks than libpng keeps must not stop the decode (a huge one: the output peak memory benchmark).
 TEST(PngDecoder, AncillaryChunksTheOutputDoesNotUseAreSkipped) {
     const auto clean = test::encode_png(random_plan(PNG_COLOR_TYPE_RGBA, 8, 99));
     auto png = clean;
@@ -93,11 +92,8 @@ TEST(PngDecoder, AncillaryChunksTheOutputDoesNotUseAreSkipped) {
 
 TEST(RenderLayout, SizesAndPlaces) {
     const std::string zero = "banner dimensions must be nonzero", overflow = "render layout dimensions overflow";
-    // banner size, QR code enabled, the layout, or the message it is refused with
+    // banner size, QR code enabled, the layout, or the message it is refused with (common sizes: FrameComposer)
     const std::tuple<std::uint32_t, std::uint32_t, bool, RenderLayout, std::string> cases[] = {
-        {640, 100, false, {640, 100, 0, 0, 0, 0, 0, false}, ""},
-        {1, 1, true, {81, 64, 0, 31, 17, 0, 64, true}, ""},
-        {100, 500, true, {436, 500, 0, 0, 116, 90, 320, true}, ""},
         {8192, 8192, true, {8528, 8192, 0, 0, 8208, 3936, 320, true}, ""},
         {UINT32_MAX, 7, false, {UINT32_MAX, 7, 0, 0, 0, 0, 0, false}, ""},
         {UINT32_MAX - 80, 64, true, {UINT32_MAX, 64, 0, 0, UINT32_MAX - 64, 0, 64, true}, ""},

@@ -21,12 +21,6 @@ TEST(BannerId, AlphabetAndLength) {
     }
 }
 
-// The other builders are checked by the URL forms below and the page and banner input tests.
-TEST(ServiceUrls, DiscoveryAsksForOneRevisionAfterTheCursor) {
-    EXPECT_EQ(render_revisions_url("abc", UINT64_MAX),
-              "https://kelvara.com/api/public/banners/abc/render-revisions?after=18446744073709551615&limit=1");
-}
-
 TEST(EntityTag, Syntax) {
     for (const char* tag : {"\"abc\"", "W/\"abc\"", "\"\"", "W/\"\"", "\"caf\xC3\xA9\""}) {
         EXPECT_TRUE(is_valid_entity_tag(tag)) << tag;
@@ -40,14 +34,13 @@ TEST(EntityTag, Syntax) {
 }
 
 TEST(DiscoveryRequestBuilder, UrlHeadersAndLimits) {
-    enum Built { refused, untagged, tagged }; // an invalid stored tag is left out, the request still built
+    enum Built { refused, untagged, tagged }; // an invalid stored tag (EntityTag) is left out, the request still built
     const std::string id129(129, 'a');
     // banner ID, stored tag, time-out, cursor, what is built
     const std::tuple<std::string, std::optional<std::string>, std::uint64_t, std::uint64_t, Built> cases[] = {
-        {"abc", {}, 5000, 0, untagged},    {"abc", "\"v1\"", 5000, 7, tagged},    {"abc", "W/\"v1\"", 1, 7, tagged},
-        {"abc", "v1", 30000, 7, untagged}, {"abc", "\"a b\"", 5000, 7, untagged}, {"abc", "", 5000, 7, untagged},
-        {"abc", {}, 0, 0, refused},        {"abc", {}, 30001, 0, refused},        {id129, {}, 5000, 0, refused},
-        {"a/b", {}, 5000, 0, refused},
+        {"abc", {}, 5000, 0, untagged},    {"abc", "\"v1\"", 5000, 7, tagged}, {"abc", "W/\"v1\"", 1, 7, tagged},
+        {"abc", "v1", 30000, 7, untagged}, {"abc", "", 5000, 7, untagged},     {"abc", {}, 0, 0, refused},
+        {"abc", {}, 30001, 0, refused},    {id129, {}, 5000, 0, refused},      {"a/b", {}, 5000, 0, refused},
     };
     for (const auto& [id, tag, timeout, after, built] : cases) {
         std::map<std::string, std::string> headers{{"Accept", "application/json"}};
@@ -59,6 +52,9 @@ TEST(DiscoveryRequestBuilder, UrlHeadersAndLimits) {
                   built == refused ? std::nullopt : std::optional(http))
             << id << " " << timeout;
     }
+    // The URL itself, which the rows build the same way (the other URL builders: the URL form and page tests).
+    EXPECT_EQ(render_revisions_url("abc", UINT64_MAX),
+              "https://kelvara.com/api/public/banners/abc/render-revisions?after=18446744073709551615&limit=1");
 }
 
 TEST(ImageRequestBuilder, OnlyUndownloadedServiceImages) {
@@ -146,14 +142,12 @@ TEST(RevisionValidity, ImageUrlFormsOfKnownUrls) {
         RenderRevision with_url = make_revision("abc", 42);
         with_url.image_url = url;
         EXPECT_EQ(image_url_form(with_url), form) << url;
-        EXPECT_EQ(has_render_image_url(with_url), form == render) << url;
     }
 }
 
 TEST(ImageBytes, CopiesShareAndCompareByContent) {
     const ImageBytes a(png_header_bytes(1, 2));
     EXPECT_EQ(ImageBytes(a).data(), a.data());
-    EXPECT_NE(ImageBytes(png_header_bytes(1, 2)).data(), a.data());
     EXPECT_EQ(ImageBytes(png_header_bytes(1, 2)), a);
     EXPECT_NE(ImageBytes(png_header_bytes(1, 3)), a);
 }

@@ -99,13 +99,11 @@ EngineState full_state(std::size_t image_size = 33) {
             .legacy_baseline = 50};
 }
 
-std::string save_error(AtomicSnapshotStore& store, const EngineState& state) {
-    try {
-        store.save(state);
-    } catch (const std::exception& error) {
-        return error.what();
-    }
+std::string save_error(AtomicSnapshotStore& store, const EngineState& state) try {
+    store.save(state);
     return "saved";
+} catch (const std::exception& error) {
+    return error.what();
 }
 
 TEST(SnapshotStore, SavesTheKnownBytesAndLoadsWhatItSaved) {
@@ -209,14 +207,11 @@ TEST(SnapshotStore, ReadsMarkerBytesAsTheFormatDefines) {
 }
 
 TEST(SnapshotStore, BuildsSnapshotPathsOnlyFromSafeNames) {
-    const std::string longest = std::string(126, 'a') + "_-";
+    const std::string longest(128, 'a'); // the alphabet is the banner IDs' (BannerId test)
     EXPECT_EQ(snapshot_path("/cfg", longest), std::filesystem::path("/cfg/sources/" + longest + ".approval"));
-    EXPECT_EQ(snapshot_path("cfg", "Ab9"), std::filesystem::path("cfg/sources/Ab9.approval"));
     EXPECT_THROW(snapshot_path("", "abc"), std::invalid_argument);
     EXPECT_THROW(snapshot_path("/cfg", longest + "a"), std::invalid_argument);
-    for (const std::string uuid : {"", "a.b", "a b", "../x", "a/b", "\xc3\xa9"}) {
-        EXPECT_THROW(snapshot_path("/cfg", uuid), std::invalid_argument) << uuid;
-    }
+    EXPECT_THROW(snapshot_path("/cfg", "../x"), std::invalid_argument);
 }
 
 // Nothing loads from a file cut anywhere, a missing file (making no folder) or a pipe, where a read would block.
