@@ -34,17 +34,30 @@ std::uint64_t SourceContext::SystemClock::now_ms() {
     return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(since_origin).count());
 }
 
+SourceContext::ApprovedOutput::ApprovedOutput(SourceContext& context, DecodeWorker& worker,
+                                              const SourceSettings& settings)
+    : context_(context), worker_(worker) {
+    follow(settings);
+}
+
+// The size and the frame follow one rule: a QR code is shown when it is asked for and links to a banner page.
+void SourceContext::ApprovedOutput::follow(const SourceSettings& settings) {
+    if (context_.closing_) {
+        return;
+    }
+    qr_text_ = settings.qr_enabled ? banner_page_url(settings) : std::string();
+    context_.qr_shown_.store(!qr_text_.empty(), std::memory_order_release);
+}
+
 void SourceContext::ApprovedOutput::show_approved(const std::optional<RenderRevision>& approved) {
     if (approved) {
         context_.set_size(approved->width, approved->height);
     }
-    const bool qr = context_.settings_.qr_enabled;
-    std::string qr_text = banner_page_url(context_.settings_);
     const ImageBytes image = approved ? approved->image_bytes : ImageBytes();
-    if (submitted_ && image.is(shown_image_) && qr == shown_qr_ && qr_text == shown_qr_text_) {
+    if (submitted_ && image.is(shown_image_) && qr_text_ == shown_qr_text_) {
         return; // the output already shows exactly this
     }
-    worker_.submit(approved, qr, qr_text);
+    worker_.submit(approved, !qr_text_.empty(), qr_text_);
     if (approved) {
         // Debug level: OBS writes it only to verbose logs. It shows how often a banner is decoded.
         log_line(LogLevel::debug, "[kelvara] Decode job submitted revision=%llu",
@@ -52,17 +65,17 @@ void SourceContext::ApprovedOutput::show_approved(const std::optional<RenderRevi
     }
     submitted_ = true;
     shown_image_ = image.watch();
-    shown_qr_ = qr;
-    shown_qr_text_ = std::move(qr_text);
+    shown_qr_text_ = qr_text_;
 }
 
 SourceContext::SourceContext(obs_source_t* source, obs_data_t* settings, const std::filesystem::path& config_root)
     : source_(source), identity_(source, settings), settings_(parse_source_settings(read_source_settings(settings))),
-      qr_enabled_(settings_.qr_enabled), store_(snapshot_path(config_root, identity_.value())),
+      store_(snapshot_path(config_root, identity_.value())),
       starting_(starting_states(settings_, store_.load(), store_.load_previous())),
       writer_(store_, [this] { idle_.poke(); }), worker_(obs_texture_backend()), metadata_([this] { idle_.poke(); }),
-      output_(*this, worker_), engine_(std::move(starting_.initial), metadata_, writer_, output_, clock_,
-                                       static_cast<std::uint64_t>(settings_.poll_seconds), SaveMode::deferred),
+      output_(*this, worker_, settings_),
+      engine_(std::move(starting_.initial), metadata_, writer_, output_, clock_,
+              static_cast<std::uint64_t>(settings_.poll_seconds), SaveMode::deferred),
       saves_(engine_, writer_), review_gate_(std::make_shared<ReviewGate>(static_cast<ReviewTarget&>(*this))) {
     engine_.set_kept_state(std::exchange(starting_.kept, std::nullopt));
 }
@@ -188,11 +201,11 @@ bool SourceContext::run_saving_event(const std::function<bool(ApprovalEngine&)>&
 }
 
 std::uint32_t SourceContext::output_width() const noexcept {
-    return layout_side(size_.load(std::memory_order_acquire), qr_enabled_.load(std::memory_order_acquire), true);
+    return layout_side(size_.load(std::memory_order_acquire), qr_shown_.load(std::memory_order_acquire), true);
 }
 
 std::uint32_t SourceContext::output_height() const noexcept {
-    return layout_side(size_.load(std::memory_order_acquire), qr_enabled_.load(std::memory_order_acquire), false);
+    return layout_side(size_.load(std::memory_order_acquire), qr_shown_.load(std::memory_order_acquire), false);
 }
 
 void SourceContext::set_size(std::uint32_t width, std::uint32_t height) noexcept {
@@ -219,11 +232,9 @@ void SourceContext::update_output_size() {
 }
 
 void SourceContext::store_settings(SourceSettings settings) {
-    if (closing_) {
-        return;
+    if (!closing_) {
+        settings_ = std::move(settings);
     }
-    settings_ = std::move(settings);
-    qr_enabled_.store(settings_.qr_enabled, std::memory_order_release);
 }
 
 void SourceContext::apply_source_settings(obs_data_t* settings) {
@@ -240,7 +251,8 @@ void SourceContext::apply_source_settings(obs_data_t* settings) {
 // Source lock held, no save pending.
 void SourceContext::raise_settings(SourceSettings settings) {
     if (settings.input_kind == BannerInputKind::invalid) {
-        store_settings(std::move(settings)); // the engine keeps following its previous banner
+        // The panel says why; the engine keeps following its previous banner, and the output keeps its QR code.
+        store_settings(std::move(settings));
         return;
     }
     const bool pinned = settings.input_kind == BannerInputKind::banner_revision;
@@ -258,6 +270,7 @@ void SourceContext::raise_settings(SourceSettings settings) {
 
 void SourceContext::adopt_settings(SourceSettings settings) {
     engine_.set_poll_interval(static_cast<std::uint64_t>(settings.poll_seconds));
+    output_.follow(settings);
     store_settings(std::move(settings));
     output_.show_approved(engine_.state().approved);
     update_output_size();

@@ -56,15 +56,18 @@ public:
     // change: the same image with the same QR code is not decoded again.
     class ApprovedOutput final : public RenderPort {
     public:
-        ApprovedOutput(SourceContext& context, DecodeWorker& worker) : context_(context), worker_(worker) {}
+        ApprovedOutput(SourceContext& context, DecodeWorker& worker, const SourceSettings& settings);
         void show_approved(const std::optional<RenderRevision>& approved) override;
+        // The QR code of the settings in force from now on: the output's size at once, its frame with the next
+        // submission. Source lock held.
+        void follow(const SourceSettings& settings);
 
     private:
         SourceContext& context_;
         DecodeWorker& worker_;
+        std::string qr_text_; // the banner page the QR code links to; empty: no QR code
         bool submitted_ = false;
         ImageBytes::Watch shown_image_;
-        bool shown_qr_ = false;
         std::string shown_qr_text_;
     };
 
@@ -150,7 +153,7 @@ private:
     SourceSettings settings_;
     // Width and height in one word so that the size callbacks never see half of a change.
     std::atomic<std::uint64_t> size_{(std::uint64_t{1} << 32) | 1};
-    std::atomic<bool> qr_enabled_{false};
+    std::atomic<bool> qr_shown_{false}; // the output's layout has a QR code beside the banner
     bool closing_ = false;
     AtomicSnapshotStore store_;
     StartingStates starting_; // moved into the engine at construction, empty afterwards

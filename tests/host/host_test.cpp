@@ -146,6 +146,7 @@ TEST(HostModule, TypedInputWaitsForTheHostToApplyIt) {
         HeadlessHost::pump_events(300); // several frames
         EXPECT_EQ(source->info_line("approved_revision"), "Approved revision: 1") << step;
         EXPECT_EQ(output_pixel(5, 5), kRed) << step;
+        EXPECT_EQ(obs_source_get_width(source->get()) * 1000 + obs_source_get_height(source->get()), 60020u) << step;
         EXPECT_EQ(file_bytes(source->snapshot()), snapshot) << step;
     };
     unchanged("typing");
@@ -155,8 +156,11 @@ TEST(HostModule, TypedInputWaitsForTheHostToApplyIt) {
     unchanged("cancel");
     obs_source_update(source->get(), old_settings);
     unchanged("cancel with update");
-    const auto apply = [&](const std::string& url, const std::string& validation, bool retry_enabled) {
-        source->update(url);
+    const auto apply = [&](const std::string& url, const std::string& validation, bool retry_enabled, bool qr = false) {
+        const OBSDataAutoRelease update = obs_data_create();
+        obs_data_set_string(update, "url", url.c_str());
+        obs_data_set_bool(update, "qr_enabled", qr);
+        obs_source_update(source->get(), update);
         EXPECT_TRUE(HeadlessHost::pump_until(
             [&] {
                 return source->info_line("validation_status") == validation &&
@@ -166,7 +170,8 @@ TEST(HostModule, TypedInputWaitsForTheHostToApplyIt) {
             << url;
         EXPECT_TRUE(source->button_enabled("preview_candidate"));
     };
-    apply("https://example.com/banner/typed", "Use a banner ID or https://kelvara.com/banner/{bannerId}", false);
+    // With the QR code asked for too: an output sized for it would have the banner drawn off its place.
+    apply("https://example.com/banner/typed", "Use a banner ID or https://kelvara.com/banner/{bannerId}", false, true);
     unchanged("invalid input");
     apply("typed", "Banner input: valid", true);
     apply("https://kelvara.com/banner/typed/revision/3", "Banner input: valid", false);
