@@ -1,9 +1,12 @@
 #include "metadata/qt_metadata_port.hpp"
 
+#include "core/shared_instance.hpp"
 #include "metadata/http_requests.hpp"
 #include "metadata/outcome_classification.hpp"
 
+#include <QtCore/QCoreApplication>
 #include <QtCore/QMetaObject>
+#include <QtCore/QThread>
 #include <QtCore/QTimer>
 #include <QtCore/QUrl>
 #include <QtNetwork/QNetworkAccessManager>
@@ -100,15 +103,24 @@ ImageResponseView image_view(const QNetworkReply& reply, const ReplyBuffer& buff
     return view;
 }
 
-// The manager of the calling thread's adapters, made with the first of them.
-std::shared_ptr<QNetworkAccessManager> shared_manager() {
-    thread_local std::weak_ptr<QNetworkAccessManager> current;
-    auto manager = current.lock();
-    if (!manager) {
-        manager = std::make_shared<QNetworkAccessManager>();
-        current = manager;
+// A host may create sources on a thread that runs no Qt event loop (a remote-control plug-in's, for one):
+// their network objects live on the application's thread all the same, whose event loop always runs.
+void to_application_thread(QObject& object) {
+    if (const QCoreApplication* application = QCoreApplication::instance()) {
+        object.moveToThread(application->thread());
     }
-    return manager;
+}
+
+// The module's one manager, made with the first adapter and gone with the last.
+std::shared_ptr<QNetworkAccessManager> shared_manager() {
+    return shared_instance<QNetworkAccessManager>([] {
+        auto* manager = new QNetworkAccessManager;
+        to_application_thread(*manager);
+        // The last adapter goes on the manager's thread; were it to go elsewhere, the manager goes there later.
+        return std::shared_ptr<QNetworkAccessManager>(manager, [](QNetworkAccessManager* last) {
+            last->thread() == QThread::currentThread() ? delete last : last->deleteLater();
+        });
+    });
 }
 
 } // namespace
@@ -134,6 +146,7 @@ void QtMetadataPort::SharedState::deliver(std::uint64_t request_id, MetadataHttp
 
 QtMetadataPort::QtMetadataPort(std::function<void()> on_completed)
     : manager_(shared_manager()), shared_(std::make_shared<SharedState>()) {
+    to_application_thread(*this);
     shared_->on_completed = std::move(on_completed);
 }
 

@@ -27,11 +27,11 @@ struct ReplyBuffer;
 
 // The engine's MetadataPort over Qt Network. Each discovery exchange (the render-revisions request and, for
 // a new revision, its image download) ends in exactly one outcome, queued first in, first out for the
-// source's tick. The adapter belongs to the thread that constructs it, which must run a Qt event loop;
-// start_discovery and take_completed may be called from any thread.
+// source's tick. The adapter lives on the application's thread (the host's UI thread), whichever thread
+// constructs it; start_discovery and take_completed may be called from any thread.
 //
-// All adapters of one thread share one QNetworkAccessManager (Qt's network stack, with its connection cache
-// and its thread, is meant to exist once per application); it goes with the last of them.
+// All adapters share one QNetworkAccessManager, on the same thread (Qt's network stack, with its connection
+// cache and its thread, is meant to exist once per application); it goes with the last of them.
 //
 // No cookies at all: none is stored from a reply or sent with a request. No cache, proxy or TLS settings of
 // its own: the host process decides those, and TLS errors are never ignored.

@@ -9,6 +9,7 @@
 #include <iterator>
 #include <optional>
 #include <set>
+#include <thread>
 #include <tuple>
 
 namespace kelvara::test {
@@ -223,10 +224,15 @@ TEST(HostModule, DestroyedSourceHandlesNoLateAnswerAndLetsItsRunningSaveFinish) 
     EXPECT_FALSE(std::filesystem::exists(snapshot.string() + ".tmp"));
 }
 
-TEST(HostModule, CreationWritesTheSnapshotOnlyForAFollowedBanner) {
-    publish("fresh", {});
-    TestSource followed("fresh source", "fresh");
+// A remote-control plug-in creates sources on a thread of its own, which runs no Qt event loop.
+TEST(HostModule, CreationOnAnyThreadWritesTheSnapshotOnlyForAFollowedBanner) {
+    publish("fresh", {stand_in_revision(1, solid_png(8, 8, 0, 0, 0))});
+    std::optional<TestSource> created_elsewhere;
+    shared_host(); // the module loads on the UI thread
+    std::thread([&] { created_elsewhere.emplace("fresh source", "fresh"); }).join();
+    TestSource& followed = *created_elsewhere;
     EXPECT_TRUE(std::filesystem::exists(followed.snapshot())); // written by the retry at creation, before any tick
+    EXPECT_TRUE(wait_for_update_waiting(followed, 1));         // its exchanges run on the host's UI thread
     TestSource pinned("pinned source", "https://kelvara.com/banner/fresh/revision/4");
     TestSource invalid("invalid source", "not a banner");
     EXPECT_FALSE(std::filesystem::exists(pinned.snapshot()));
